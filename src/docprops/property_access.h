@@ -1,0 +1,59 @@
+// Access to a document's property sets, shaped after the platform's structured-storage
+// property interfaces: reference-counted interfaces obtained through StgOpenStorage and
+// QueryInterface, property sets opened by format identifier, properties read with
+// ReadMultiple into PROPVARIANT records. Only S_OK is success.
+//
+// Only what the document scan calls is offered: the read-only open of a compound file,
+// the property-set storage of its root, the opening of a set and reads by property id.
+#pragma once
+
+#include "docprops/prop_variant.h"
+
+namespace docprops {
+
+struct IUnknown {
+  virtual HRESULT QueryInterface(REFIID riid, void** ppvObject) = 0;
+  virtual ULONG AddRef() = 0;
+  virtual ULONG Release() = 0;
+
+ protected:
+  ~IUnknown() = default;  // objects die through Release only
+};
+
+struct IPropertyStorage : IUnknown {
+  // Reads cpspec properties. S_OK when at least one was found, S_FALSE when none; every
+  // value, found or not, is left freeable (absent ones VT_EMPTY). Only PRSPEC_PROPID
+  // specifications name a property here.
+  virtual HRESULT ReadMultiple(ULONG cpspec, const PROPSPEC rgpspec[], PROPVARIANT rgpropvar[]) = 0;
+
+ protected:
+  ~IPropertyStorage() = default;
+};
+
+struct IPropertySetStorage : IUnknown {
+  // Opens the property set with the given format identifier, read-only
+  // (STGM_READ | STGM_SHARE_EXCLUSIVE). STG_E_FILENOTFOUND when the document has none.
+  virtual HRESULT Open(REFFMTID rfmtid, DWORD grfMode, IPropertyStorage** ppprstg) = 0;
+
+ protected:
+  ~IPropertySetStorage() = default;
+};
+
+struct IStorage : IUnknown {
+ protected:
+  ~IStorage() = default;
+};
+
+using SNB = char16_t**;
+
+// Opens a compound file read-only (grfMode STGM_READ | STGM_SHARE_DENY_WRITE), denying
+// writers while it is open. The path is the platform's file name, bytes as given.
+HRESULT StgOpenStorage(const char* pwcsName, IStorage* pstgPriority, DWORD grfMode, SNB snbExclude, DWORD reserved,
+                       IStorage** ppstgOpen);
+
+// Observes the lifetime of the interfaces, for tests: called on every Release with the
+// interface's name and the reference count it leaves. Null turns it off.
+using ReleaseObserver = void (*)(const char* interfaceName, ULONG remaining);
+void SetReleaseObserver(ReleaseObserver observer);
+
+}  // namespace docprops

@@ -1,0 +1,83 @@
+#include "docprops/reader/byte_source.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace docprops {
+
+bool MemorySource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
+  if (offset > bytes_.size() || out.size() > bytes_.size() - offset) return false;
+  std::copy_n(bytes_.subspan(static_cast<std::size_t>(offset)).begin(), out.size(), out.begin());
+  return true;
+}
+
+namespace {
+
+class FileSource final : public ByteSource {
+ public:
+  FileSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+  ~FileSource() override { ::close(fd_); }  // also drops the read lock
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+
+  std::uint64_t Size() const override { return size_; }
+
+  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
+    std::size_t done = 0;
+    while (done < out.size()) {
+      const ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;  // an error, or the file shrank under us
+      done += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+  std::uint64_t size_;
+};
+
+// Takes an open-file-description read lock on the whole file. A conflicting write lock
+// held elsewhere fails the open; a file system without such locks is read unlocked,
+// since refusing every document there would help no one.
+bool LockForReading(int fd) {
+  struct flock lock = {};
+  lock.l_type = F_RDLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 0;  // the whole file, however long
+  if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
+  return errno != EAGAIN && errno != EACCES;
+}
+
+std::unique_ptr<ByteSource> OpenFile(const char* path) {
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st = {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 || !LockForReading(fd)) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<FileSource>(fd, static_cast<std::uint64_t>(st.st_size));
+}
+
+SourceOpener g_opener = &OpenFile;
+
+}  // namespace
+
+std::unique_ptr<ByteSource> OpenFileSource(const char* path) { return OpenFile(path); }
+
+SourceOpener SetSourceOpener(SourceOpener opener) {
+  const SourceOpener previous = g_opener;
+  g_opener = opener ? opener : &OpenFile;
+  return previous;
+}
+
+std::unique_ptr<ByteSource> OpenSource(const char* path) { return g_opener(path); }
+
+}  // namespace docprops

@@ -1,0 +1,25 @@
+// docoutline: prints the outline a document records about itself, the first and the
+// last two heading groups of its Document Summary Information with the names of their
+// parts.
+//
+//   docoutline PATH   scan the document, echo each listed part name, print the report
+//   docoutline -t     exit at once with status -1 (255), touching no file
+//   any other number of arguments: exit 0, print nothing
+//
+// Failures are silent: the report is simply empty and the status 0.
+
+#include <cstring>
+
+#include "console/standard_output.h"
+#include "docprops/document_scan.h"
+#include "docprops/heading_groups.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) return 0;
+  if (std::strcmp(argv[1], "-t") == 0) return -1;
+  console::Start();
+  docprops::ScanDocument(argv[1]);
+  console::PrintString(docprops::ReportText.c_str());
+  console::Flush();
+  return 0;
+}
