@@ -1,6 +1,7 @@
 // The command-line rules, exit statuses and the exact bytes on standard output, through
 // the built binary.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,6 +66,20 @@ TEST(CommandLine, FailuresToOpenAreSilent) {
   const std::string unreadable = WriteDoc(dir, "locked.doc", testdoc::SimpleDocument({{"H", 1}}, {"p"}));
   ::chmod(unreadable.c_str(), 0);
   if (::geteuid() != 0) ExpectSilent(RunTool({unreadable}), 0);
+}
+
+TEST(CommandLine, DocumentLockedByAWriterIsNotRead) {
+  const std::string dir = e2e::MakeTempDir();
+  const std::string path = WriteDoc(dir, "book.xls", testdoc::SimpleDocument({{"Worksheets", 1}}, {"Sheet1"}));
+  const int fd = ::open(path.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
+  ExpectSilent(RunTool({path}), 0);
+  ::close(fd);  // the writer is gone: the document reads again
+  EXPECT_EQ(RunTool({path}).out, "Sheet1\r\nWorksheets\r\r\n\tSheet1\r\r\n");
 }
 
 TEST(CommandLine, EchoFirstThenReportWithTextModeLineEnds) {
