@@ -26,7 +26,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # docoutline_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-if(DOCOUTLINE_STATIC)
+if(DOCOUTLINE_LINK_STATIC)
   # Nothing is linked dynamically, so the package depends on nothing.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 else()
