@@ -111,9 +111,15 @@ class PropertySetStorage final : public RefCounted<IPropertySetStorage> {
     cfb::DirEntry entry;
     std::vector<std::uint8_t> stream;
     if (cfb::FindRootStream(storage_->File(), name, entry) != cfb::Fault::kNone) return STG_E_FILENOTFOUND;
-    if (cfb::ReadStream(storage_->File(), entry, limits::kMaxPropertyStreamBytes, stream) != cfb::Fault::kNone) {
+    std::uint64_t present = 0;
+    if (cfb::ReadStream(storage_->File(), entry, limits::kMaxPropertyStreamBytes, stream, &present) !=
+        cfb::Fault::kNone) {
       return STG_E_DOCFILECORRUPT;
     }
+    // Values are decoded only from bytes the file holds. A truncated document whose cut
+    // falls inside the property set then lists its values whole or not at all, never
+    // names completed with the zeros that stand in for the missing bytes.
+    stream.resize(static_cast<std::size_t>(present));
     propset::Section section;
     if (propset::FindSection(stream, rfmtid, section) != propset::Fault::kNone) return STG_E_FILENOTFOUND;
     *ppprstg = new PropertyStorage(std::move(stream), section);

@@ -144,8 +144,9 @@ Fault MiniTableNext(CompoundFile& f, std::uint32_t miniSector, std::uint32_t& ne
 }
 
 // Copies one mini sector into `out` (at most 64 bytes); bytes past the mini stream's
-// size read as zeros, and a mini sector must start inside it.
-Fault ReadMiniSector(CompoundFile& f, std::uint32_t miniSector, std::span<std::uint8_t> out) {
+// size or past the end of the file read as zeros, and a mini sector must start inside
+// the mini stream. `fromFile` receives how many leading bytes of `out` the file holds.
+Fault ReadMiniSector(CompoundFile& f, std::uint32_t miniSector, std::span<std::uint8_t> out, std::size_t& fromFile) {
   const std::uint64_t byteOffset = static_cast<std::uint64_t>(miniSector) * kMiniSectorBytes;
   if (byteOffset >= f.miniStreamSize) return Fault::kBadMiniSector;
   const std::uint64_t position = byteOffset >> f.sectorShift;
@@ -156,13 +157,16 @@ Fault ReadMiniSector(CompoundFile& f, std::uint32_t miniSector, std::span<std::u
   if (const Fault fault = ReadSmall(f, at, kMiniSectorBytes, bytes); fault != Fault::kNone) return fault;
   const std::uint64_t valid = std::min<std::uint64_t>(kMiniSectorBytes, f.miniStreamSize - byteOffset);
   for (std::size_t i = 0; i < out.size(); ++i) out[i] = i < valid ? bytes[i] : 0;
+  const std::uint64_t inFile = at < f.fileSize ? f.fileSize - at : 0;
+  fromFile = static_cast<std::size_t>(std::min<std::uint64_t>({valid, inFile, out.size()}));
   return Fault::kNone;
 }
 
-Fault ReadMiniStream(CompoundFile& f, const DirEntry& e, std::vector<std::uint8_t>& out) {
+Fault ReadMiniStream(CompoundFile& f, const DirEntry& e, std::vector<std::uint8_t>& out, std::uint64_t& present) {
   if (e.size > f.miniStreamSize) return Fault::kStreamTooLarge;
   const std::size_t size = static_cast<std::size_t>(e.size);
   std::vector<std::uint8_t> data(size);
+  std::uint64_t inFile = size;
   std::vector<std::uint32_t> seen;  // at most 64 mini sectors: under the cutoff
   std::uint32_t m = e.start;
   for (std::size_t done = 0; done < size; done += kMiniSectorBytes) {
@@ -171,18 +175,22 @@ Fault ReadMiniStream(CompoundFile& f, const DirEntry& e, std::vector<std::uint8_
     if (std::find(seen.begin(), seen.end(), m) != seen.end()) return Fault::kChainCycle;
     seen.push_back(m);
     const std::size_t take = std::min<std::size_t>(kMiniSectorBytes, size - done);
-    if (const Fault fault = ReadMiniSector(f, m, std::span<std::uint8_t>(data).subspan(done, take)); fault != Fault::kNone) {
+    std::size_t fromFile = 0;
+    if (const Fault fault = ReadMiniSector(f, m, std::span<std::uint8_t>(data).subspan(done, take), fromFile);
+        fault != Fault::kNone) {
       return fault;
     }
+    if (fromFile < take) inFile = std::min<std::uint64_t>(inFile, done + fromFile);
     if (done + take < size) {
       if (const Fault fault = MiniTableNext(f, m, m); fault != Fault::kNone) return fault;
     }
   }
   out = std::move(data);
+  present = inFile;
   return Fault::kNone;
 }
 
-Fault ReadRegularStream(CompoundFile& f, const DirEntry& e, std::vector<std::uint8_t>& out) {
+Fault ReadRegularStream(CompoundFile& f, const DirEntry& e, std::vector<std::uint8_t>& out, std::uint64_t& present) {
   if (e.size > f.fileSize) return Fault::kStreamTooLarge;
   const std::uint64_t count = (e.size + f.sectorSize - 1) >> f.sectorShift;
   std::vector<std::uint32_t> sectors;
@@ -202,18 +210,23 @@ Fault ReadRegularStream(CompoundFile& f, const DirEntry& e, std::vector<std::uin
 
   std::vector<std::uint8_t> data(static_cast<std::size_t>(e.size));
   std::span<std::uint8_t> rest(data);
+  std::uint64_t inFile = e.size;
   // One read per run of consecutive sectors.
   for (std::size_t k = 0; k < sectors.size();) {
     std::size_t run = 1;
     while (k + run < sectors.size() && sectors[k + run] == sectors[k] + run) ++run;
     const std::size_t bytes = std::min<std::size_t>(rest.size(), run << f.sectorShift);
-    if (const Fault fault = ReadZeroFilled(f, SectorOffset(f, sectors[k]), rest.first(bytes)); fault != Fault::kNone) {
-      return fault;
+    const std::uint64_t offset = SectorOffset(f, sectors[k]);
+    if (const Fault fault = ReadZeroFilled(f, offset, rest.first(bytes)); fault != Fault::kNone) return fault;
+    if (offset + bytes > f.fileSize) {
+      const std::uint64_t done = data.size() - rest.size();
+      inFile = std::min<std::uint64_t>(inFile, done + (offset < f.fileSize ? f.fileSize - offset : 0));
     }
     rest = rest.subspan(bytes);
     k += run;
   }
   out = std::move(data);
+  present = inFile;
   return Fault::kNone;
 }
 
@@ -360,9 +373,14 @@ Fault FindRootStream(CompoundFile& f, std::u16string_view name, DirEntry& entry)
   return found ? Fault::kNone : Fault::kNotFound;
 }
 
-Fault ReadStream(CompoundFile& f, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
+Fault ReadStream(CompoundFile& f, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out,
+                 std::uint64_t* present) {
   if (entry.size > maxBytes) return Fault::kStreamTooLarge;
-  return entry.size < kMiniStreamCutoff ? ReadMiniStream(f, entry, out) : ReadRegularStream(f, entry, out);
+  std::uint64_t inFile = 0;
+  const Fault fault = entry.size < kMiniStreamCutoff ? ReadMiniStream(f, entry, out, inFile)
+                                                     : ReadRegularStream(f, entry, out, inFile);
+  if (fault == Fault::kNone && present != nullptr) *present = inFile;
+  return fault;
 }
 
 }  // namespace docprops::cfb

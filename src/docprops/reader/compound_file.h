@@ -101,8 +101,13 @@ Fault OpenCompoundFile(ByteSource& source, CompoundFile& file);
 // (never inside child storages). Names compare without regard to case.
 Fault FindRootStream(CompoundFile& file, std::u16string_view name, DirEntry& entry);
 
-// Reads a whole stream. Streams larger than maxBytes are refused unread.
-Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out);
+// Reads a whole stream. Streams larger than maxBytes are refused unread. Bytes the file
+// does not hold read as zeros: those cut off by its end (a partial last sector) and, for
+// a stream in the mini stream, those past the mini stream's size. `present`, when given,
+// receives the length of the stream's prefix read from the file itself, up to the first
+// byte completed that way (the stream's size when there is none).
+Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out,
+                 std::uint64_t* present = nullptr);
 
 // Reads one directory entry by index.
 Fault ReadDirEntry(CompoundFile& file, std::uint32_t index, DirEntry& entry);

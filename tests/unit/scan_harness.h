@@ -1,0 +1,49 @@
+// Runs the whole per-document scan over bytes held in memory: the document is served
+// through the source seam, the echo is captured, and the report is returned fresh for
+// every call.
+#pragma once
+
+#include <memory>
+#include <span>
+#include <string>
+
+#include "console/standard_output.h"
+#include "doc_writer.h"
+#include "docprops/document_scan.h"
+#include "docprops/heading_groups.h"
+#include "docprops/reader/byte_source.h"
+
+namespace scantest {
+
+// The document the opener serves; null makes every open fail as a missing file would.
+inline const testdoc::Bytes* g_served = nullptr;
+
+inline std::unique_ptr<docprops::ByteSource> ServeFromMemory(const char*) {
+  if (g_served == nullptr) return nullptr;
+  return std::make_unique<docprops::MemorySource>(std::span<const std::uint8_t>(*g_served));
+}
+
+struct ScanResult {
+  std::string report;  // ReportText after the scan
+  std::string echo;    // what reached the console, CR LF line ends
+};
+
+inline ScanResult Scan(const testdoc::Bytes* document) {
+  g_served = document;
+  const docprops::SourceOpener previous = docprops::SetSourceOpener(&ServeFromMemory);
+  ScanResult result;
+  console::CaptureForTesting(&result.echo);
+  docprops::ReportText.clear();
+  docprops::ScanDocument("in-memory.doc");
+  console::Flush();
+  console::CaptureForTesting(nullptr);
+  docprops::SetSourceOpener(previous);
+  g_served = nullptr;
+  result.report = docprops::ReportText;
+  docprops::ReportText.clear();
+  return result;
+}
+
+inline std::string ReportOf(const testdoc::Bytes& document) { return Scan(&document).report; }
+
+}  // namespace scantest
