@@ -24,16 +24,16 @@ void ScanDocument(const char* path) {
 
   IPropertyStorage* summary = nullptr;
   if (setStorage->Open(FMTID_DocSummaryInformation, STGM_READ | STGM_SHARE_EXCLUSIVE, &summary) == S_OK) {
-    PROPSPEC specs[kRequested];
+    PROPSPEC request[kRequested];
     const PROPID ids[kRequested] = {PIDDSI_MANAGER, PIDDSI_COMPANY, PIDDSI_CATEGORY,
                                     PIDDSI_HEADINGPAIR, PIDDSI_DOCPARTS, PID_CODEPAGE};
     PROPVARIANT values[kRequested];
     for (ULONG i = 0; i < kRequested; ++i) {
-      specs[i].ulKind = PRSPEC_PROPID;
-      specs[i].propid = ids[i];
+      request[i].ulKind = PRSPEC_PROPID;
+      request[i].propid = ids[i];
       PropVariantInit(&values[i]);  // freeable whatever the read returns
     }
-    const HRESULT read = summary->ReadMultiple(kRequested, specs, values);
+    const HRESULT read = summary->ReadMultiple(kRequested, request, values);
     if (read == S_OK && values[kHeadingPairsAt].vt == (VT_VECTOR | VT_VARIANT) &&
         values[kDocPartsAt].vt == (VT_VECTOR | VT_LPSTR)) {
       ListHeadingGroups(values[kHeadingPairsAt], values[kDocPartsAt]);

@@ -22,8 +22,8 @@ struct IUnknown {
 
 struct IPropertyStorage : IUnknown {
   // Reads cpspec properties. S_OK when at least one was found, S_FALSE when none; every
-  // value, found or not, is left freeable (absent ones VT_EMPTY). Only PRSPEC_PROPID
-  // specifications name a property here.
+  // value, found or not, is left freeable (absent ones VT_EMPTY). Properties are named
+  // by id (PRSPEC_PROPID) only.
   virtual HRESULT ReadMultiple(ULONG cpspec, const PROPSPEC rgpspec[], PROPVARIANT rgpropvar[]) = 0;
 
  protected:
