@@ -9,8 +9,12 @@
 namespace docprops::limits {
 
 // A property-set stream is read whole into memory. Real summary streams are a few
-// kilobytes (the largest seen holds some thousands of part names in ~130 KiB); 1 MiB
-// keeps the stream, its decoded values and the report under a few MiB together.
+// kilobytes (the largest seen holds some thousands of part names in ~130 KiB). The cap
+// bounds everything decoded from the stream: a vector holds at most one element per 4
+// stored bytes, each costing a 24-byte record or a pointer and a small allocation, and
+// the scan holds six values at once, which may all decode the same stored vector. A
+// hostile 1 MiB stream so peaks near 60 MiB (a real one at a few MiB), and the report
+// lists each stored name at most three times.
 inline constexpr std::uint64_t kMaxPropertyStreamBytes = 1u << 20;
 
 // Metadata (header, allocation-table, mini-table and directory entries, mini sectors)

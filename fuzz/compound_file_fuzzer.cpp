@@ -1,0 +1,49 @@
+// The compound-file reader alone: the input is a whole file. It is opened, the two
+// summary streams are looked up among the root's children and read with the cap the
+// scan uses.
+//
+// Each run also checks the reader's promises: a found entry is a stream of the name
+// asked for, and a stream read whole has exactly its entry's size, never more than the
+// cap or the file's own size, and the prefix said to be present lies within it.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "docprops/reader/byte_source.h"
+#include "docprops/reader/compound_file.h"
+#include "docprops/reader/limits.h"
+
+namespace {
+
+using namespace docprops;
+
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "compound_file: %s\n", what);
+  std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  MemorySource source(std::span<const std::uint8_t>(data, size));
+  cfb::CompoundFile file;
+  if (cfb::OpenCompoundFile(source, file) != cfb::Fault::kNone) return 0;
+  for (const std::u16string_view name : {std::u16string_view(u"\u0005DocumentSummaryInformation"),
+                                         std::u16string_view(u"\u0005SummaryInformation")}) {
+    cfb::DirEntry entry;
+    if (cfb::FindRootStream(file, name, entry) != cfb::Fault::kNone) continue;
+    if (entry.type != static_cast<std::uint8_t>(cfb::EntryType::kStream) || cfb::CompareNames(entry.Name(), name) != 0) {
+      Fail("lookup returned another entry");
+    }
+    std::vector<std::uint8_t> stream;
+    std::uint64_t present = UINT64_MAX;
+    if (cfb::ReadStream(file, entry, limits::kMaxPropertyStreamBytes, stream, &present) != cfb::Fault::kNone) continue;
+    if (stream.size() != entry.size) Fail("stream read with a size other than its entry's");
+    if (present > stream.size()) Fail("more of the stream present than it holds");
+    if (stream.size() > limits::kMaxPropertyStreamBytes || stream.size() > size) Fail("stream larger than allowed");
+  }
+  return 0;
+}
