@@ -91,9 +91,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Fail("property table outside the section");
     }
     PROPVARIANT values[kCount];
+    std::uint64_t budget = section.bytes.size();  // read together, as the scan does
     for (ULONG i = 0; i < kCount; ++i) {
       PropVariantInit(&values[i]);
-      if (propset::ReadProperty(section, kIds[i], values[i]) != propset::Fault::kNone && values[i].vt != VT_EMPTY) {
+      if (propset::ReadProperty(section, kIds[i], values[i], budget) != propset::Fault::kNone &&
+          values[i].vt != VT_EMPTY) {
         Fail("a failed read left a value behind");
       }
       CheckValue(values[i], size, false);

@@ -1,6 +1,7 @@
 #include "docprops/prop_variant.h"
 
 #include <cstring>
+#include <new>
 
 namespace docprops {
 
@@ -16,16 +17,12 @@ HRESULT PropVariantClear(PROPVARIANT* pvar) {
       delete[] pvar->pwszVal;
       break;
     case VT_VECTOR | VT_LPSTR:
-      for (ULONG i = 0; i < pvar->calpstr.cElems; ++i) delete[] pvar->calpstr.pElems[i];
-      delete[] pvar->calpstr.pElems;
-      break;
     case VT_VECTOR | VT_LPWSTR:
-      for (ULONG i = 0; i < pvar->calpwstr.cElems; ++i) delete[] pvar->calpwstr.pElems[i];
-      delete[] pvar->calpwstr.pElems;
-      break;
     case VT_VECTOR | VT_VARIANT:
-      FreePropVariantArray(pvar->capropvar.cElems, pvar->capropvar.pElems);
-      delete[] pvar->capropvar.pElems;
+      // A vector's elements and their strings live in the one block its array starts.
+      ::operator delete(pvar->vt == (VT_VECTOR | VT_LPSTR)    ? static_cast<void*>(pvar->calpstr.pElems)
+                        : pvar->vt == (VT_VECTOR | VT_LPWSTR) ? static_cast<void*>(pvar->calpwstr.pElems)
+                                                              : static_cast<void*>(pvar->capropvar.pElems));
       break;
     default:
       break;  // scalars and data-less values own nothing

@@ -65,10 +65,11 @@ class PropertyStorage final : public RefCounted<IPropertyStorage> {
     if (cpspec == 0) return S_FALSE;
     if (rgpspec == nullptr || rgpropvar == nullptr) return E_INVALIDARG;
     bool any = false;
+    std::uint64_t budget = section_.bytes.size();
     for (ULONG i = 0; i < cpspec; ++i) {
       PropVariantInit(&rgpropvar[i]);
       if (rgpspec[i].ulKind != PRSPEC_PROPID) continue;  // names are not offered
-      any |= propset::ReadProperty(section_, rgpspec[i].propid, rgpropvar[i]) == propset::Fault::kNone;
+      any |= propset::ReadProperty(section_, rgpspec[i].propid, rgpropvar[i], budget) == propset::Fault::kNone;
     }
     return any ? S_OK : S_FALSE;
   }

@@ -4,8 +4,8 @@
 //
 // The tool runs under an address-space limit a few MiB above what it needs to list a
 // small document, found by probing; the same limit must still let the small document
-// list, and a document whose property set decodes into far more than those few MiB
-// must end abnormally. Without the limit that document reads normally, so the memory is
+// list, and a document whose property set decodes into a few times more must end
+// abnormally. Without the limit that document reads normally, so the memory is
 // what ends it.
 #include <gtest/gtest.h>
 
@@ -36,15 +36,16 @@ using testdoc::Bytes;
 
 constexpr unsigned long long kMiB = 1ull << 20;
 // Head room over the smallest limit that lists the small document: generous for that
-// document, far below what the large one decodes into (five arrays of ~6 MiB).
-constexpr unsigned long long kHeadRoom = 8 * kMiB;
+// document, well below what the large one needs (its stream and a 3 MiB array).
+constexpr unsigned long long kHeadRoom = 1 * kMiB;
+constexpr unsigned long long kMaxStream = 512 * 1024;  // the largest summary stream the tool reads
 
-// A 1 MiB summary stream (the largest the tool reads) whose heading pairs are a vector
-// of 262,000 empty variants, 4 stored bytes each and 24 decoded; the table points the
-// four other string properties the scan asks for at the same vector, so the five
-// decoded copies live at once until the read returns.
+// A summary stream of the largest size the tool reads whose heading pairs are a vector
+// of 130,900 empty variants, 4 stored bytes each and 24 decoded. The table points the
+// four other string properties the scan asks for at the same vector; the tool decodes
+// shared bytes only once, so this costs one array, not five.
 Bytes HugeSummaryStream() {
-  constexpr std::uint32_t kElements = 262000;
+  constexpr std::uint32_t kElements = 130900;
   Bytes vector = {0x0C, 0x10, 0, 0};  // VT_VECTOR | VT_VARIANT
   for (int i = 0; i < 4; ++i) vector.push_back(static_cast<std::uint8_t>(kElements >> (8 * i)));
   vector.resize(vector.size() + 4ull * kElements, 0);  // VT_EMPTY, padding
@@ -76,8 +77,8 @@ TEST(MemoryExhaustion, EndsWithTheAbnormalTerminationMessageOnly) {
   const std::string expected = "Sheet1\r\nWorksheets\r\r\n\tSheet1\r\r\n";
   const std::string huge = dir + "/huge.xls";
   const Bytes stream = HugeSummaryStream();
-  ASSERT_LE(stream.size(), kMiB);
-  ASSERT_GT(stream.size(), kMiB - 4096);
+  ASSERT_LE(stream.size(), kMaxStream);
+  ASSERT_GT(stream.size(), kMaxStream - 4096);
   testdoc::WriteCompoundFile(huge, {testdoc::StreamOf(testdoc::kDocSummaryName, stream)});
 
   // The smallest limit (to 256 KiB) under which the small document lists. A limit far

@@ -283,3 +283,57 @@ TEST(PropertySet, SectionsAreMatchedByFormatIdentifier) {
 
 }  // namespace
 }  // namespace docprops::propset
+
+namespace docprops::propset {
+namespace {
+
+TEST(PropertySet, PropertiesSharingStoredBytesDecodeThemOnce) {
+  // Every property the scan asks for points at one stored vector, which fills most of
+  // the section: read together, only the first decodes it, so the memory of a read
+  // stays within the section's bytes.
+  std::vector<testdoc::Group> groups(40, {"Sheets", 1});
+  testdoc::Section section{testdoc::kFmtidDocSummary, {}};
+  section.props.emplace_back(12, testdoc::HeadingPairs(groups));
+  for (const std::uint32_t id : {2u, 13u, 14u}) section.props.emplace_back(id, testdoc::I4(0));
+  PropertySet set = testdoc::BuildPropertySet({section});
+  const std::uint32_t shared = static_cast<std::uint32_t>(set.ValueOffset(0, 12) - set.sections[0].start);
+  for (const testdoc::PropLoc& p : set.sections[0].props) PutU32(set.bytes, p.tableEntry + 4, shared);
+
+  Section s;
+  ASSERT_EQ(FindSection(set.bytes, FMTID_DocSummaryInformation, s), Fault::kNone);
+  std::uint64_t budget = s.bytes.size();
+  std::vector<std::string> read;
+  for (const PROPID id : {14u, 12u, 2u, 13u}) {
+    PROPVARIANT v;
+    PropVariantInit(&v);
+    const Fault fault = ReadProperty(s, id, v, budget);
+    read.push_back(fault == Fault::kOverBudget ? "over budget" : Describe(v).substr(0, 20));
+    PropVariantClear(&v);
+  }
+  EXPECT_EQ(Join(read), "[variant['Sheets', i4, over budget, over budget, over budget]");
+
+  // Stored apart, the same properties all read.
+  EXPECT_EQ(Outline(testdoc::DocSummaryStream({{"Sheets", 2}}, {"a", "b"})), kIntact);
+}
+
+TEST(PropertySet, TheLargestStreamReadIsHalfAMebibyte) {
+  // Documents whose summary stream is the largest size up to 512 KiB, and the smallest
+  // above it.
+  const auto documentOfSize = [](bool over) {
+    std::string name = "first";
+    for (std::size_t step = 1 << 18; step > 0; step /= 2) {
+      const std::string longer = name + std::string(step, 'x');
+      if (testdoc::DocSummaryStream({{"Parts", 1}}, {longer}).size() <= 512 * 1024) name = longer;
+    }
+    if (over) name += "xxxx";
+    const testdoc::Bytes stream = testdoc::DocSummaryStream({{"Parts", 1}}, {name});
+    EXPECT_EQ(stream.size() > 512 * 1024, over);
+    EXPECT_GT(stream.size(), 512 * 1024 - 8);
+    return testdoc::BuildCompoundFile({testdoc::StreamOf(testdoc::kDocSummaryName, stream)}).bytes;
+  };
+  EXPECT_EQ(scantest::ReportOf(documentOfSize(false)).substr(0, 13), "Parts\r\n\tfirst");
+  EXPECT_EQ(scantest::ReportOf(documentOfSize(true)), "");
+}
+
+}  // namespace
+}  // namespace docprops::propset

@@ -9,13 +9,13 @@
 namespace docprops::limits {
 
 // A property-set stream is read whole into memory. Real summary streams are a few
-// kilobytes (the largest seen holds some thousands of part names in ~130 KiB). The cap
-// bounds everything decoded from the stream: a vector holds at most one element per 4
-// stored bytes, each costing a 24-byte record or a pointer and a small allocation, and
-// the scan holds six values at once, which may all decode the same stored vector. A
-// hostile 1 MiB stream so peaks near 60 MiB (a real one at a few MiB), and the report
-// lists each stored name at most three times.
-inline constexpr std::uint64_t kMaxPropertyStreamBytes = 1u << 20;
+// kilobytes; the largest seen (a workbook with thousands of named parts) is 67 KiB, so
+// 512 KiB leaves room for far larger outlines. Everything decoded from the stream is
+// bounded by it: the values read together decode at most the section's bytes once
+// (see propset::ReadProperty), a vector costs at most a 24-byte record or a pointer per
+// 4 stored bytes plus its strings, and the report lists each stored name at most three
+// times. Together with the stream that stays under about 6 MiB for any input.
+inline constexpr std::uint64_t kMaxPropertyStreamBytes = 512u << 10;
 
 // Metadata (header, allocation-table, mini-table and directory entries, mini sectors)
 // is read in blocks of this size through a small cache; 512 divides every sector size

@@ -1,9 +1,10 @@
 #include "docprops/reader/property_set.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
+#include <cassert>
 #include <memory>
+#include <new>
+#include <string_view>
 
 #include "docprops/reader/byte_cursor.h"
 #include "docprops/reader/utf16.h"
@@ -40,23 +41,79 @@ bool ReadGuid(ByteCursor& c, GUID& g) {
   return true;
 }
 
-char* NewNarrowString(std::span<const std::uint8_t> bytes) {
+// The bytes of a narrow string: up to its first NUL (writers pad, even with garbage,
+// after it), or its UTF-16 converted to UTF-8 in a Unicode section.
+std::string NarrowText(std::span<const std::uint8_t> bytes, const Context& ctx) {
+  if (ctx.unicode) return Utf16LeBytesToUtf8(bytes);
   const auto nul = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
-  const std::size_t n = static_cast<std::size_t>(nul - bytes.begin());
-  char* s = new char[n + 1];
-  std::copy_n(bytes.begin(), n, reinterpret_cast<std::uint8_t*>(s));
-  s[n] = '\0';
+  return std::string(bytes.begin(), nul);
+}
+
+// The units of a wide string up to its first zero unit.
+std::u16string WideText(std::span<const std::uint8_t> bytes) {
+  std::u16string units;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const char16_t u = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    if (u == 0) break;
+    units.push_back(u);
+  }
+  return units;
+}
+
+// Where the strings of a value go. A value outside a vector owns each string in its own
+// allocation. A vector keeps its elements and all their strings in one block, so a
+// vector of many short strings costs its stored size and a pointer per element, not an
+// allocation per element. Without a block the arena only counts the bytes it would need.
+class StringArena {
+ public:
+  StringArena() = default;  // counting only
+  explicit StringArena(std::span<std::byte> block) : block_(block), filling_(true) {}
+
+  char* PutNarrow(const std::string& text) {
+    const std::size_t at = Reserve(text.size() + 1, 1);
+    if (!filling_) return nullptr;
+    char* s = reinterpret_cast<char*>(block_.subspan(at, text.size() + 1).data());
+    std::copy(text.begin(), text.end(), s);
+    s[text.size()] = '\0';
+    return s;
+  }
+
+  char16_t* PutWide(const std::u16string& units) {
+    const std::size_t bytes = (units.size() + 1) * sizeof(char16_t);
+    const std::size_t at = Reserve(bytes, alignof(char16_t));
+    if (!filling_) return nullptr;
+    char16_t* s = reinterpret_cast<char16_t*>(block_.subspan(at, bytes).data());
+    std::copy(units.begin(), units.end(), s);
+    s[units.size()] = 0;
+    return s;
+  }
+
+  std::size_t used() const { return used_; }
+
+ private:
+  std::size_t Reserve(std::size_t bytes, std::size_t align) {
+    used_ = (used_ + align - 1) / align * align;
+    const std::size_t at = used_;
+    used_ += bytes;
+    return at;
+  }
+
+  std::span<std::byte> block_;
+  bool filling_ = false;
+  std::size_t used_ = 0;
+};
+
+char* NewNarrowString(const std::string& text) {
+  char* s = new char[text.size() + 1];
+  std::copy(text.begin(), text.end(), s);
+  s[text.size()] = '\0';
   return s;
 }
 
-char* NewNarrowString(const std::string& text) { return NewNarrowString(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())); }
-
-char16_t* NewWideString(std::span<const std::uint8_t> bytes) {
-  std::size_t n = 0;
-  while (n < bytes.size() / 2 && (bytes[2 * n] | bytes[2 * n + 1]) != 0) ++n;
-  char16_t* s = new char16_t[n + 1];
-  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  s[n] = 0;
+char16_t* NewWideString(const std::u16string& units) {
+  char16_t* s = new char16_t[units.size() + 1];
+  std::copy(units.begin(), units.end(), s);
+  s[units.size()] = 0;
   return s;
 }
 
@@ -72,8 +129,9 @@ bool ReadFixed(ByteCursor& c, std::size_t size, std::size_t valueBytes, std::uin
 }
 
 // Decodes the data of one value whose type field has been read. With out == nullptr it
-// only checks that the data is well formed and fits.
-bool ParseData(ByteCursor& c, VARTYPE vt, const Context& ctx, PROPVARIANT* out, Extent& extent) {
+// only checks that the data is well formed and fits. Strings go to `arena` when given,
+// else to allocations of their own.
+bool ParseData(ByteCursor& c, VARTYPE vt, const Context& ctx, PROPVARIANT* out, StringArena* arena, Extent& extent) {
   extent = Extent();
   PROPVARIANT v;
   PropVariantInit(&v);
@@ -127,7 +185,8 @@ bool ParseData(ByteCursor& c, VARTYPE vt, const Context& ctx, PROPVARIANT* out, 
       extent.length = count;
       extent.pad = (vt == VT_LPSTR && ctx.unicode) ? Pad::kAlways : Pad::kIfZero;
       if (vt == VT_LPSTR && out != nullptr) {
-        v.pszVal = ctx.unicode ? NewNarrowString(Utf16LeBytesToUtf8(data)) : NewNarrowString(data);
+        const std::string text = NarrowText(data, ctx);
+        v.pszVal = arena != nullptr ? arena->PutNarrow(text) : NewNarrowString(text);
       }
       break;
     }
@@ -137,7 +196,10 @@ bool ParseData(ByteCursor& c, VARTYPE vt, const Context& ctx, PROPVARIANT* out, 
       if (!c.ReadU32(units) || !c.ReadBytes(2ull * units, data)) return false;
       extent.length = 2ull * units;
       extent.pad = Pad::kAlways;
-      if (out != nullptr) v.pwszVal = NewWideString(data);
+      if (out != nullptr) {
+        const std::u16string units = WideText(data);
+        v.pwszVal = arena != nullptr ? arena->PutWide(units) : NewWideString(units);
+      }
       break;
     }
     default:
@@ -164,64 +226,93 @@ bool SkipPadding(ByteCursor& c, const Extent& extent, bool last, Probe nextParse
 }
 
 // Reads one element of a vector: with its own type field in a vector of variants.
-bool ParseElement(ByteCursor& c, VARTYPE base, const Context& ctx, PROPVARIANT* out, Extent& extent) {
+bool ParseElement(ByteCursor& c, VARTYPE base, const Context& ctx, PROPVARIANT* out, StringArena* arena,
+                  Extent& extent) {
   VARTYPE vt = base;
   if (base == VT_VARIANT) {
     std::uint16_t type = 0;
     if (!c.ReadU16(type) || !c.Skip(2)) return false;
     vt = type;
   }
-  return ParseData(c, vt, ctx, out, extent);
+  return ParseData(c, vt, ctx, out, arena, extent);
 }
 
-bool ParseVector(ByteCursor& c, VARTYPE base, const Context& ctx, PROPVARIANT& out) {
+// Parses a vector's elements once; with `arena` counting or filling, `store` receives
+// each decoded element.
+template <typename Store>
+bool WalkVector(ByteCursor& c, VARTYPE base, std::uint32_t count, const Context& ctx, StringArena* arena, Store store) {
+  const auto nextParses = [&](ByteCursor probe) {
+    Extent ignored;
+    return ParseElement(probe, base, ctx, nullptr, nullptr, ignored);
+  };
+  for (std::uint32_t i = 0; i < count; ++i) {
+    PROPVARIANT element;
+    PropVariantInit(&element);
+    Extent extent;
+    if (!ParseElement(c, base, ctx, arena != nullptr ? &element : nullptr, arena, extent) ||
+        !SkipPadding(c, extent, i + 1 == count, nextParses)) {
+      return false;
+    }
+    store(i, element);
+  }
+  return true;
+}
+
+bool ParseVector(ByteCursor& c, VARTYPE base, const Context& ctx, PROPVARIANT* out) {
   if (base != VT_LPSTR && base != VT_LPWSTR && base != VT_VARIANT) return false;
   std::uint32_t count = 0;
   if (!c.ReadU32(count)) return false;
   if (count > c.remaining() / 4) return false;  // every element takes at least 4 bytes
 
+  // First pass: check the elements and count the bytes of their strings. Nothing is
+  // allocated for a vector that does not decode.
+  const ByteCursor start = c;
+  StringArena counter;
+  if (!WalkVector(c, base, count, ctx, out != nullptr ? &counter : nullptr, [](std::uint32_t, const PROPVARIANT&) {})) {
+    return false;
+  }
+  if (out == nullptr) return true;
+
+  // Second pass: one block holds the element array, then the strings.
+  const std::size_t elementBytes = base == VT_VARIANT ? sizeof(PROPVARIANT) : sizeof(void*);
+  const std::size_t arrayBytes = std::size_t{count} * elementBytes;
+  std::byte* block = static_cast<std::byte*>(::operator new(arrayBytes + counter.used()));
+  StringArena arena(std::span<std::byte>(block, arrayBytes + counter.used()).subspan(arrayBytes));
   PROPVARIANT v;
   PropVariantInit(&v);
   v.vt = static_cast<VARTYPE>(VT_VECTOR | base);
-  // Filled in place; cElems counts the elements done, so clearing frees exactly those.
-  if (base == VT_LPSTR) v.calpstr.pElems = new char*[count]();
-  if (base == VT_LPWSTR) v.calpwstr.pElems = new char16_t*[count]();
-  if (base == VT_VARIANT) v.capropvar.pElems = new PROPVARIANT[count]();
-
-  const auto nextParses = [&](ByteCursor probe) {
-    Extent ignored;
-    return ParseElement(probe, base, ctx, nullptr, ignored);
-  };
-  bool ok = true;
-  for (std::uint32_t i = 0; ok && i < count; ++i) {
-    PROPVARIANT element;
-    PropVariantInit(&element);
-    Extent extent;
-    ok = ParseElement(c, base, ctx, &element, extent) && SkipPadding(c, extent, i + 1 == count, nextParses);
-    if (!ok) {
-      PropVariantClear(&element);
-    } else if (base == VT_LPSTR) {
-      v.calpstr.pElems[v.calpstr.cElems++] = element.pszVal;
+  if (base == VT_LPSTR) {
+    v.calpstr.cElems = count;
+    v.calpstr.pElems = reinterpret_cast<char**>(block);
+  } else if (base == VT_LPWSTR) {
+    v.calpwstr.cElems = count;
+    v.calpwstr.pElems = reinterpret_cast<char16_t**>(block);
+  } else {
+    v.capropvar.cElems = count;
+    v.capropvar.pElems = reinterpret_cast<PROPVARIANT*>(block);
+  }
+  c = start;
+  [[maybe_unused]] const bool again = WalkVector(c, base, count, ctx, &arena, [&](std::uint32_t i, const PROPVARIANT& element) {
+    if (base == VT_LPSTR) {
+      ::new (&v.calpstr.pElems[i]) char*(element.pszVal);
     } else if (base == VT_LPWSTR) {
-      v.calpwstr.pElems[v.calpwstr.cElems++] = element.pwszVal;
+      ::new (&v.calpwstr.pElems[i]) char16_t*(element.pwszVal);
     } else {
-      v.capropvar.pElems[v.capropvar.cElems++] = element;
+      ::new (&v.capropvar.pElems[i]) PROPVARIANT(element);
     }
-  }
-  if (!ok) {
-    PropVariantClear(&v);
-    return false;
-  }
-  out = v;
+  });
+  assert(again && arena.used() == counter.used());  // the same bytes decode the same way twice
+  *out = v;
   return true;
 }
 
-bool ParseValue(ByteCursor& c, const Context& ctx, PROPVARIANT& out) {
+// Decodes a whole property value; with out == nullptr only checks it.
+bool ParseValue(ByteCursor& c, const Context& ctx, PROPVARIANT* out) {
   std::uint16_t vt = 0;
   if (!c.ReadU16(vt) || !c.Skip(2)) return false;
   if ((vt & 0xF000) == VT_VECTOR) return ParseVector(c, static_cast<VARTYPE>(vt & 0x0FFF), ctx, out);
   Extent extent;
-  return ParseData(c, vt, ctx, &out, extent);
+  return ParseData(c, vt, ctx, out, nullptr, extent);
 }
 
 bool FindPropertyOffset(const Section& s, PROPID id, std::uint32_t& offset) {
@@ -239,11 +330,21 @@ bool FindPropertyOffset(const Section& s, PROPID id, std::uint32_t& offset) {
   return false;
 }
 
-Fault Decode(const Section& s, PROPID id, const Context& ctx, PROPVARIANT& out) {
+// Decodes property `id` when its stored bytes fit in `budget`, which then shrinks by
+// them. Values that do not overlap never exceed a budget of the section's size; values
+// that overlap (only a hostile file shares one stored vector among several properties)
+// cannot multiply the memory a read takes.
+Fault Decode(const Section& s, PROPID id, const Context& ctx, PROPVARIANT& out, std::uint64_t& budget) {
   std::uint32_t offset = 0;
   if (!FindPropertyOffset(s, id, offset)) return Fault::kNotPresent;
   ByteCursor c(s.bytes);
-  if (!c.Seek(offset) || !ParseValue(c, ctx, out)) return Fault::kMalformed;
+  if (!c.Seek(offset) || !ParseValue(c, ctx, nullptr)) return Fault::kMalformed;
+  const std::uint64_t stored = c.position() - offset;
+  if (stored > budget) return Fault::kOverBudget;
+  budget -= stored;
+  c.Seek(offset);
+  [[maybe_unused]] const bool decoded = ParseValue(c, ctx, &out);
+  assert(decoded);  // the check above passed on the same bytes
   return Fault::kNone;
 }
 
@@ -276,17 +377,23 @@ Fault FindSection(std::span<const std::uint8_t> stream, const FMTID& fmtid, Sect
     }
     PROPVARIANT cp;
     PropVariantInit(&cp);
-    if (Decode(section, PID_CODEPAGE, Context(), cp) == Fault::kNone && cp.vt == VT_I2) section.codePage = cp.uiVal;
+    std::uint64_t budget = section.bytes.size();
+    if (Decode(section, PID_CODEPAGE, Context(), cp, budget) == Fault::kNone && cp.vt == VT_I2) section.codePage = cp.uiVal;
     PropVariantClear(&cp);
     return Fault::kNone;
   }
   return Fault::kSectionMissing;
 }
 
-Fault ReadProperty(const Section& section, PROPID id, PROPVARIANT& out) {
+Fault ReadProperty(const Section& section, PROPID id, PROPVARIANT& out, std::uint64_t& budget) {
   Context ctx;
   ctx.unicode = section.codePage == kCodePageUnicode;
-  return Decode(section, id, ctx, out);
+  return Decode(section, id, ctx, out, budget);
+}
+
+Fault ReadProperty(const Section& section, PROPID id, PROPVARIANT& out) {
+  std::uint64_t budget = section.bytes.size();
+  return ReadProperty(section, id, out, budget);
 }
 
 }  // namespace docprops::propset

@@ -21,6 +21,7 @@ enum class Fault : std::uint8_t {
   kSectionMissing,  // no section with that format identifier
   kNotPresent,      // the section has no such property (or no readable table)
   kMalformed,       // the value runs past its section, miscounts, or has a type not allowed
+  kOverBudget,      // the values read together would decode more bytes than the section holds
 };
 
 inline constexpr std::uint16_t kCodePageUnicode = 1200;
@@ -38,5 +39,11 @@ Fault FindSection(std::span<const std::uint8_t> stream, const FMTID& fmtid, Sect
 // Decodes property `id` into `out`, which must hold nothing (VT_EMPTY). On any fault
 // `out` stays VT_EMPTY.
 Fault ReadProperty(const Section& section, PROPID id, PROPVARIANT& out);
+
+// The same for one of several properties read together: `budget` starts at the
+// section's size and shrinks by the bytes each value occupies. A value that no longer
+// fits reads as absent (kOverBudget), so properties that share stored bytes cannot
+// multiply the memory a read takes; properties stored apart never run out.
+Fault ReadProperty(const Section& section, PROPID id, PROPVARIANT& out, std::uint64_t& budget);
 
 }  // namespace docprops::propset
