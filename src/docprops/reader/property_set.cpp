@@ -197,8 +197,8 @@ bool ParseData(ByteCursor& c, VARTYPE vt, const Context& ctx, PROPVARIANT* out, 
       extent.length = 2ull * units;
       extent.pad = Pad::kAlways;
       if (out != nullptr) {
-        const std::u16string units = WideText(data);
-        v.pwszVal = arena != nullptr ? arena->PutWide(units) : NewWideString(units);
+        const std::u16string text = WideText(data);
+        v.pwszVal = arena != nullptr ? arena->PutWide(text) : NewWideString(text);
       }
       break;
     }
