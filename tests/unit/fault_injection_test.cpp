@@ -13,10 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "console/standard_output.h"
+#include "scan_harness.h"
 #include "doc_writer.h"
-#include "docprops/document_scan.h"
-#include "docprops/heading_groups.h"
 #include "docprops/property_access.h"
 #include "docprops/reader/byte_source.h"
 
@@ -72,17 +70,12 @@ struct Outcome {
 Outcome ScanWithFailure(const Bytes& document, std::uint64_t failAt, bool persistent) {
   g_injection = Injection{&document, failAt, persistent};
   g_releases.clear();
-  const docprops::SourceOpener previousOpener = docprops::SetSourceOpener(&OpenInjected);
   docprops::SetReleaseObserver(&RecordRelease);
-  Outcome o;
-  docprops::ReportText.clear();
-  console::CaptureForTesting(&o.echo);
-  docprops::ScanDocument("injected.doc");
-  console::CaptureForTesting(nullptr);
+  const scantest::ScanResult scan = scantest::ScanWith(&OpenInjected);
   docprops::SetReleaseObserver(nullptr);
-  docprops::SetSourceOpener(previousOpener);
-  o.report = docprops::ReportText;
-  docprops::ReportText.clear();
+  Outcome o;
+  o.report = scan.report;
+  o.echo = scan.echo;
   o.releases = g_releases;
   o.reads = g_injection.reads;
   o.failed = g_injection.failed;

@@ -28,9 +28,10 @@ struct ScanResult {
   std::string echo;    // what reached the console, CR LF line ends
 };
 
-inline ScanResult Scan(const testdoc::Bytes* document) {
-  g_served = document;
-  const docprops::SourceOpener previous = docprops::SetSourceOpener(&ServeFromMemory);
+// Runs the scan with `opener` turning every path into a source; the report and echo
+// are returned, and ReportText is left empty.
+inline ScanResult ScanWith(docprops::SourceOpener opener) {
+  const docprops::SourceOpener previous = docprops::SetSourceOpener(opener);
   ScanResult result;
   console::CaptureForTesting(&result.echo);
   docprops::ReportText.clear();
@@ -38,9 +39,15 @@ inline ScanResult Scan(const testdoc::Bytes* document) {
   console::Flush();
   console::CaptureForTesting(nullptr);
   docprops::SetSourceOpener(previous);
-  g_served = nullptr;
   result.report = docprops::ReportText;
   docprops::ReportText.clear();
+  return result;
+}
+
+inline ScanResult Scan(const testdoc::Bytes* document) {
+  g_served = document;
+  ScanResult result = ScanWith(&ServeFromMemory);
+  g_served = nullptr;
   return result;
 }
 

@@ -12,10 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "console/standard_output.h"
+#include "scan_harness.h"
 #include "doc_writer.h"
-#include "docprops/document_scan.h"
-#include "docprops/heading_groups.h"
 #include "docprops/reader/byte_source.h"
 
 namespace {
@@ -28,23 +26,11 @@ std::unique_ptr<docprops::ByteSource> OpenPrefix(const char*) {
   return std::make_unique<docprops::MemorySource>(g_prefix);
 }
 
-struct Listing {
-  std::string report;
-  std::string echo;
-};
+using Listing = scantest::ScanResult;
 
 Listing ScanPrefix(const Bytes& document, std::size_t length) {
   g_prefix = std::span<const std::uint8_t>(document).first(length);
-  const docprops::SourceOpener previous = docprops::SetSourceOpener(&OpenPrefix);
-  Listing l;
-  docprops::ReportText.clear();
-  console::CaptureForTesting(&l.echo);
-  docprops::ScanDocument("prefix.doc");
-  console::CaptureForTesting(nullptr);
-  docprops::SetSourceOpener(previous);
-  l.report = docprops::ReportText;
-  docprops::ReportText.clear();
-  return l;
+  return scantest::ScanWith(&OpenPrefix);
 }
 
 // Scans the prefixes [0, head] and [size - tail, size] (all of them when those meet) and
