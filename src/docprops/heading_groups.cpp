@@ -1,5 +1,6 @@
 #include "docprops/heading_groups.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <string_view>

@@ -35,14 +35,16 @@ TEST(CommandLine, WrongArgumentCountsExitZeroSilently) {
 }
 
 TEST(CommandLine, DashTExitsMinusOneWithoutTouchingAFile) {
-  const std::string dir = e2e::MakeTempDir();
+  const e2e::TempDir temp;
+  const std::string& dir = temp.path();
   // Even a document named "-t" in the working directory is not read.
   WriteDoc(dir, "-t", testdoc::SimpleDocument({{"Worksheets", 1}}, {"Sheet1"}));
   ExpectSilent(RunTool({"-t"}, dir), 255);
 }
 
 TEST(CommandLine, AnythingElseIsADocumentPath) {
-  const std::string dir = e2e::MakeTempDir();
+  const e2e::TempDir temp;
+  const std::string& dir = temp.path();
   const testdoc::Bytes doc = testdoc::SimpleDocument({{"Worksheets", 1}}, {"Sheet1"});
   ExpectSilent(RunTool({"/t"}, dir), 0);  // a path (to nothing), not the special argument
   for (const char* name : {"-T", "--t", "-t ", " -t", "-"}) {
@@ -54,7 +56,8 @@ TEST(CommandLine, AnythingElseIsADocumentPath) {
 }
 
 TEST(CommandLine, FailuresToOpenAreSilent) {
-  const std::string dir = e2e::MakeTempDir();
+  const e2e::TempDir temp;
+  const std::string& dir = temp.path();
   std::ofstream(dir + "/plain.txt") << "just some text\n";
   ExpectSilent(RunTool({dir + "/plain.txt"}), 0);
   ExpectSilent(RunTool({dir + "/missing.doc"}), 0);
@@ -69,7 +72,8 @@ TEST(CommandLine, FailuresToOpenAreSilent) {
 }
 
 TEST(CommandLine, DocumentLockedByAWriterIsNotRead) {
-  const std::string dir = e2e::MakeTempDir();
+  const e2e::TempDir temp;
+  const std::string& dir = temp.path();
   const std::string path = WriteDoc(dir, "book.xls", testdoc::SimpleDocument({{"Worksheets", 1}}, {"Sheet1"}));
   const int fd = ::open(path.c_str(), O_RDWR);
   ASSERT_GE(fd, 0);
@@ -83,7 +87,8 @@ TEST(CommandLine, DocumentLockedByAWriterIsNotRead) {
 }
 
 TEST(CommandLine, EchoFirstThenReportWithTextModeLineEnds) {
-  const std::string dir = e2e::MakeTempDir();
+  const e2e::TempDir temp;
+  const std::string& dir = temp.path();
   const std::string path = WriteDoc(dir, "book.xls",
                                     testdoc::SimpleDocument({{"P", 2}, {"Q", 1}, {"R", 1}, {"S", 2}},
                                                             {"p1", "p2", "q1", "r1", "s1", "s2"}));
@@ -98,7 +103,8 @@ TEST(CommandLine, EchoFirstThenReportWithTextModeLineEnds) {
 TEST(CommandLine, FailedWritesToStandardOutputAreSilent) {
   // A pipe whose reader is gone before the tool writes, and a closed standard output:
   // the write fails, no signal kills the tool, nothing is said, the status stays 0.
-  const std::string dir = e2e::MakeTempDir();
+  const e2e::TempDir temp;
+  const std::string& dir = temp.path();
   const std::string path = WriteDoc(dir, "book.xls", testdoc::SimpleDocument({{"Worksheets", 2}}, {"A", "B"}));
   const std::string tool = std::string("'") + DOCOUTLINE_BINARY + "' '" + path + "'";
   const std::string tail = " 2>" + dir + "/err; echo $? >" + dir + "/status";

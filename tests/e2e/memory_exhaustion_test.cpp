@@ -71,7 +71,8 @@ TEST(MemoryExhaustion, EndsWithTheAbnormalTerminationMessageOnly) {
   if (kToolUnderAsan) {
     GTEST_SKIP() << "AddressSanitizer reserves terabytes of shadow memory; an address-space limit stops it from starting";
   }
-  const std::string dir = e2e::MakeTempDir();
+  const e2e::TempDir temp;
+  const std::string& dir = temp.path();
   const std::string small = dir + "/small.xls";
   testdoc::WriteFile(small, testdoc::SimpleDocument({{"Worksheets", 1}}, {"Sheet1"}));
   const std::string expected = "Sheet1\r\nWorksheets\r\r\n\tSheet1\r\r\n";
@@ -103,7 +104,6 @@ TEST(MemoryExhaustion, EndsWithTheAbnormalTerminationMessageOnly) {
   EXPECT_EQ(r.exitStatus, 3);
   EXPECT_EQ(r.err, "\r\nabnormal program termination\r\n");
   EXPECT_EQ(r.out, "");
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -21,15 +22,22 @@ std::string Slurp(const std::string& path) {
 
 }  // namespace
 
-std::string MakeTempDir() {
+TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/docoutline-e2e-XXXXXX";
-  char* made = ::mkdtemp(pattern.data());
-  return made ? std::string(made) : std::string();
+  if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  if (path_.empty()) return;
+  std::error_code ignored;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
+  std::filesystem::remove_all(path_, ignored);
 }
 
 RunResult RunTool(const std::vector<std::string>& args, const std::string& workDir, unsigned long long addressSpaceLimit) {
-  const std::string dir = MakeTempDir();
+  const TempDir temp;
+  const std::string& dir = temp.path();
   const std::string outPath = dir + "/stdout";
   const std::string errPath = dir + "/stderr";
   RunResult result;
@@ -58,9 +66,6 @@ RunResult RunTool(const std::vector<std::string>& args, const std::string& workD
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   result.out = Slurp(outPath);
   result.err = Slurp(errPath);
-  ::unlink(outPath.c_str());
-  ::unlink(errPath.c_str());
-  ::rmdir(dir.c_str());
   return result;
 }
 

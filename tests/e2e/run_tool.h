@@ -18,7 +18,19 @@ struct RunResult {
 RunResult RunTool(const std::vector<std::string>& args, const std::string& workDir = "",
                   unsigned long long addressSpaceLimit = 0);
 
-// A fresh empty directory under the test's temporary folder.
-std::string MakeTempDir();
+// A fresh empty directory under the temporary folder, removed with everything in it
+// when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  operator const std::string&() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 }  // namespace e2e
