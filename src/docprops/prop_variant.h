@@ -92,8 +92,9 @@ struct CAPROPVARIANT {
 
 // A property value. Strings and vectors inside it belong to it until
 // FreePropVariantArray frees them; the elements of a vector, with their strings, belong
-// to the vector and are never freed on their own. Narrow strings (pszVal) are NUL-terminated bytes:
-// as stored, or UTF-8 where the section stores narrow strings as UTF-16. Values of
+// to the vector and are never freed on their own. Narrow strings (pszVal) are
+// NUL-terminated bytes: as stored, or UTF-8 where the section stores narrow strings as
+// UTF-16. Values of
 // types this tool never consults (VT_BSTR, VT_BLOB, VT_BLOB_OBJECT, VT_CF, VT_CLSID,
 // VT_DECIMAL) keep their type code and carry no data.
 struct PROPVARIANT {

@@ -49,17 +49,6 @@ std::string NarrowText(std::span<const std::uint8_t> bytes, const Context& ctx) 
   return std::string(bytes.begin(), nul);
 }
 
-// The units of a wide string up to its first zero unit.
-std::u16string WideText(std::span<const std::uint8_t> bytes) {
-  std::u16string units;
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const char16_t u = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-    if (u == 0) break;
-    units.push_back(u);
-  }
-  return units;
-}
-
 // Where the strings of a value go. A value outside a vector owns each string in its own
 // allocation. A vector keeps its elements and all their strings in one block, so a
 // vector of many short strings costs its stored size and a pointer per element, not an
@@ -197,7 +186,7 @@ bool ParseData(ByteCursor& c, VARTYPE vt, const Context& ctx, PROPVARIANT* out, 
       extent.length = 2ull * units;
       extent.pad = Pad::kAlways;
       if (out != nullptr) {
-        const std::u16string text = WideText(data);
+        const std::u16string text = Utf16LeUnits(data);
         v.pwszVal = arena != nullptr ? arena->PutWide(text) : NewWideString(text);
       }
       break;

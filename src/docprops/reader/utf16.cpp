@@ -1,6 +1,5 @@
 #include "docprops/reader/utf16.h"
 
-#include <vector>
 
 namespace docprops {
 namespace {
@@ -44,13 +43,17 @@ std::string Utf16ToUtf8(std::span<const char16_t> units) {
   return out;
 }
 
-std::string Utf16LeBytesToUtf8(std::span<const std::uint8_t> bytes) {
-  std::vector<char16_t> units(bytes.size() / 2);
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+std::u16string Utf16LeUnits(std::span<const std::uint8_t> bytes) {
+  std::u16string units;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const char16_t u = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    if (u == 0) break;
+    units.push_back(u);
   }
-  return Utf16ToUtf8(units);
+  return units;
 }
+
+std::string Utf16LeBytesToUtf8(std::span<const std::uint8_t> bytes) { return Utf16ToUtf8(Utf16LeUnits(bytes)); }
 
 std::span<const char16_t> WideStringUnits(const char16_t* s) {
   if (s == nullptr) return {};

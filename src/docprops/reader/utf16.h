@@ -11,7 +11,11 @@ namespace docprops {
 // becomes U+FFFD.
 std::string Utf16ToUtf8(std::span<const char16_t> units);
 
-// The same over little-endian bytes; an odd last byte is dropped.
+// The UTF-16 units stored as little-endian bytes, up to the first zero unit; an odd
+// last byte is dropped.
+std::u16string Utf16LeUnits(std::span<const std::uint8_t> bytes);
+
+// Utf16ToUtf8 over little-endian bytes.
 std::string Utf16LeBytesToUtf8(std::span<const std::uint8_t> bytes);
 
 // The units of a NUL-terminated wide string (none for null).
