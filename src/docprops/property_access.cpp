@@ -153,8 +153,8 @@ HRESULT StgOpenStorage(const char* pwcsName, IStorage* pstgPriority, DWORD grfMo
   if (pwcsName == nullptr) return E_INVALIDARG;
   if (pstgPriority != nullptr || snbExclude != nullptr || reserved != 0) return E_INVALIDARG;
   if (grfMode != (STGM_READ | STGM_SHARE_DENY_WRITE)) return STG_E_INVALIDFLAG;  // never opened for writing
-  std::unique_ptr<ByteSource> source = OpenSource(pwcsName);
-  if (!source) return STG_E_FILENOTFOUND;
+  std::unique_ptr<ByteSource> source;
+  if (!OpenSource(pwcsName, source).ok()) return STG_E_FILENOTFOUND;
   cfb::CompoundFile file;
   switch (cfb::OpenCompoundFile(*source, file)) {
     case cfb::Fault::kNone:

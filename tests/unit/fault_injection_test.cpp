@@ -6,6 +6,7 @@
 // the k-th on, as a file that becomes unreadable part way would.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -35,13 +36,13 @@ class FailingSource final : public docprops::ByteSource {
  public:
   explicit FailingSource(std::span<const std::uint8_t> bytes) : inner_(bytes) {}
   std::uint64_t Size() const override { return inner_.Size(); }
-  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
+  int ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
     const std::uint64_t n = ++g_injection.reads;
     const std::uint64_t k = g_injection.failAt;
     if (k != 0 && (n == k || (g_injection.persistent && n > k))) {
       ++g_injection.failed;
       for (std::uint8_t& b : out) b = 0xA5;  // whatever a failed read leaves must not be used
-      return false;
+      return EIO;
     }
     return inner_.ReadAt(offset, out);
   }

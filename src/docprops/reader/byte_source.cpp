@@ -9,10 +9,10 @@
 
 namespace docprops {
 
-bool MemorySource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
-  if (offset > bytes_.size() || out.size() > bytes_.size() - offset) return false;
+int MemorySource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
+  if (offset > bytes_.size() || out.size() > bytes_.size() - offset) return ENODATA;
   std::copy_n(bytes_.subspan(static_cast<std::size_t>(offset)).begin(), out.size(), out.begin());
-  return true;
+  return 0;
 }
 
 namespace {
@@ -26,15 +26,16 @@ class FileSource final : public ByteSource {
 
   std::uint64_t Size() const override { return size_; }
 
-  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
+  int ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
     std::size_t done = 0;
     while (done < out.size()) {
       const ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;  // an error, or the file shrank under us
+      if (n < 0) return errno;
+      if (n == 0) return ENODATA;  // the file shrank under us
       done += static_cast<std::size_t>(n);
     }
-    return true;
+    return 0;
   }
 
  private:
@@ -55,29 +56,56 @@ bool LockForReading(int fd) {
   return errno != EAGAIN && errno != EACCES;
 }
 
-std::unique_ptr<ByteSource> OpenFile(const char* path) {
+Fault OpenFault(Defect defect, int error = 0) { return Fault{defect, Structure::kFile, error}; }
+
+Fault OpenFile(const char* path, std::unique_ptr<ByteSource>& out) {
   const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat st = {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 || !LockForReading(fd)) {
-    ::close(fd);
-    return nullptr;
+  if (fd < 0) {
+    switch (errno) {
+      case ENOENT:
+      case ENOTDIR:
+        return OpenFault(Defect::kNotFound);
+      case EACCES:
+      case EPERM:
+        return OpenFault(Defect::kPermissionDenied);
+      case ENXIO:  // a socket, or a device with nothing behind it
+        return OpenFault(Defect::kNotRegularFile);
+      default:
+        return OpenFault(Defect::kIo, errno);
+    }
   }
-  return std::make_unique<FileSource>(fd, static_cast<std::uint64_t>(st.st_size));
+  Fault fault;
+  struct stat st = {};
+  if (::fstat(fd, &st) != 0) {
+    fault = OpenFault(Defect::kIo, errno);
+  } else if (!S_ISREG(st.st_mode) || st.st_size < 0) {
+    fault = OpenFault(Defect::kNotRegularFile);
+  } else if (!LockForReading(fd)) {
+    fault = OpenFault(Defect::kLocked);
+  }
+  if (!fault.ok()) {
+    ::close(fd);
+    return fault;
+  }
+  out = std::make_unique<FileSource>(fd, static_cast<std::uint64_t>(st.st_size));
+  return kOk;
 }
 
-SourceOpener g_opener = &OpenFile;
+SourceOpener g_opener = nullptr;
 
 }  // namespace
 
-std::unique_ptr<ByteSource> OpenFileSource(const char* path) { return OpenFile(path); }
-
 SourceOpener SetSourceOpener(SourceOpener opener) {
   const SourceOpener previous = g_opener;
-  g_opener = opener ? opener : &OpenFile;
+  g_opener = opener;
   return previous;
 }
 
-std::unique_ptr<ByteSource> OpenSource(const char* path) { return g_opener(path); }
+Fault OpenSource(const char* path, std::unique_ptr<ByteSource>& out) {
+  out.reset();
+  if (g_opener == nullptr) return OpenFile(path, out);
+  out = g_opener(path);
+  return out ? kOk : OpenFault(Defect::kNotFound);
+}
 
 }  // namespace docprops

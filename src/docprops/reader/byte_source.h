@@ -7,6 +7,8 @@
 #include <memory>
 #include <span>
 
+#include "docprops/reader/fault.h"
+
 namespace docprops {
 
 class ByteSource {
@@ -15,8 +17,9 @@ class ByteSource {
   // The number of bytes the source holds, fixed for its lifetime.
   virtual std::uint64_t Size() const = 0;
   // Fills `out` with the bytes at [offset, offset + out.size()); the caller keeps the
-  // range inside Size(). False on an I/O failure (then `out` is unspecified).
-  virtual bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
+  // range inside Size(). Returns 0, or the errno of the failure (ENODATA when the file
+  // shrank under the reader); `out` is then unspecified.
+  virtual int ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
 };
 
 // A source over bytes that the caller keeps alive.
@@ -24,23 +27,23 @@ class MemorySource final : public ByteSource {
  public:
   explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
   std::uint64_t Size() const override { return bytes_.size(); }
-  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override;
+  int ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override;
 
  private:
   std::span<const std::uint8_t> bytes_;
 };
 
-// Opens a document for reading only. Succeeds only for a regular file, never blocks
-// (a FIFO without a writer cannot hang the tool), and holds a shared read lock on the
-// whole file for the source's lifetime: when another process holds a write lock, the
-// open fails, so the document cannot be read while a writer owns it. Null on failure.
-std::unique_ptr<ByteSource> OpenFileSource(const char* path);
+// Opens a document for reading only, as `out`. Succeeds only for a regular file, never
+// blocks (a FIFO without a writer cannot hang a reader), and holds a shared read lock
+// on the whole file for the source's lifetime: when another process holds a write
+// lock, the open fails with kLocked, so a document is never read while a writer owns
+// it. Faults are reported at Structure::kFile.
+Fault OpenSource(const char* path, std::unique_ptr<ByteSource>& out);
 
-// How the access layer turns a document path into a source. Tests and fuzz targets
-// replace it to serve documents from memory or to inject failures; null restores the
-// file opener. Returns the previous opener.
+// Tests and fuzz targets replace the file opener to serve documents from memory or to
+// inject failures; a null source from the replacement reads as a missing file. Null
+// restores the file opener. Returns the previous replacement.
 using SourceOpener = std::unique_ptr<ByteSource> (*)(const char* path);
 SourceOpener SetSourceOpener(SourceOpener opener);
-std::unique_ptr<ByteSource> OpenSource(const char* path);
 
 }  // namespace docprops

@@ -28,7 +28,7 @@ std::uint64_t SectorOffset(const CompoundFile& f, std::uint32_t sector) {
 Fault ReadZeroFilled(CompoundFile& f, std::uint64_t offset, std::span<std::uint8_t> out) {
   std::uint64_t avail = 0;
   if (offset < f.fileSize) avail = std::min<std::uint64_t>(out.size(), f.fileSize - offset);
-  if (avail > 0 && !f.source->ReadAt(offset, out.first(static_cast<std::size_t>(avail)))) return Fault::kIo;
+  if (avail > 0 && f.source->ReadAt(offset, out.first(static_cast<std::size_t>(avail))) != 0) return Fault::kIo;
   std::fill(out.begin() + static_cast<std::ptrdiff_t>(avail), out.end(), std::uint8_t{0});
   return Fault::kNone;
 }
