@@ -17,7 +17,7 @@ class ByteSource {
   // The number of bytes the source holds, fixed for its lifetime.
   virtual std::uint64_t Size() const = 0;
   // Fills `out` with the bytes at [offset, offset + out.size()); the caller keeps the
-  // range inside Size(). Returns 0, or the errno of the failure (ENODATA when the file
+  // range inside Size(). Returns 0, or the errno of the failure (EIO when the file
   // shrank under the reader); `out` is then unspecified.
   virtual int ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
 };
