@@ -9,102 +9,50 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 namespace batch {
 namespace {
 
-// A path read from a list longer than this is cut there (and so names no file): no list
-// can make the reader hold an unbounded line. Far above any real path (PATH_MAX is 4096).
-constexpr std::size_t kMaxListedPath = 1u << 16;
+constexpr std::size_t kListBufferBytes = 1u << 16;
+constexpr unsigned char kRegular = DT_REG;
+constexpr unsigned char kOther = DT_FIFO;  // FIFOs, devices and sockets are all reported alike
 
-Item Known(std::string path, Status status, std::string detail = {}) {
-  Item item;
+void Known(Item& item, std::string path, Status status, std::string detail = {}) {
   item.path = std::move(path);
   item.known = true;
   item.status = status;
   item.detail = std::move(detail);
-  return item;
+  item.check = false;
+}
+
+void Document(Item& item, std::string path, bool check) {
+  item.path = std::move(path);
+  item.known = false;
+  item.status = Status::kOk;
+  item.detail.clear();
+  item.check = check;
 }
 
 // The record of a folder that could not be listed, from the failed call's errno.
-Item FolderFailure(std::string path, const char* call, int error) {
+void FolderFailure(Item& item, std::string path, const char* call, int error) {
   switch (error) {
     case EACCES:
     case EPERM:
-      return Known(std::move(path), Status::kPermissionDenied);
+      return Known(item, std::move(path), Status::kPermissionDenied);
     case ENOENT:
-      return Known(std::move(path), Status::kNotFound);
+      return Known(item, std::move(path), Status::kNotFound);
     default:
-      return Known(std::move(path), Status::kIoError, std::string(call) + ": " + std::strerror(error));
+      return Known(item, std::move(path), Status::kIoError, std::string(call) + ": " + std::strerror(error));
   }
 }
 
-std::string Join(const std::string& folder, const char* name) {
+std::string Join(const std::string& folder, const std::string& name) {
   std::string path = folder;
   if (path.empty() || path.back() != '/') path.push_back('/');
   path.append(name);
   return path;
 }
-
-struct Entry {
-  std::string name;
-  unsigned char type;  // DT_* from the folder listing
-};
-
-struct Folder {
-  std::string path;
-  std::vector<Entry> entries;
-  std::size_t next = 0;
-};
-
-// Lists a folder, sorted. Opens it without following a final symbolic link, so that a
-// folder replaced by a link after it was listed is not entered either. Returns 0 or the
-// errno of the failed call, named by `call`.
-int ListFolder(const std::string& path, bool followLink, VisitedFolders& visited, bool& seen, Folder& folder,
-               const char*& call) {
-  call = "open";
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
-  if (fd < 0) return errno;
-  struct stat st = {};
-  if (::fstat(fd, &st) != 0) {
-    const int error = errno;
-    ::close(fd);
-    call = "stat";
-    return error;
-  }
-  seen = !visited.emplace(st.st_dev, st.st_ino).second;
-  if (seen) {
-    ::close(fd);
-    return 0;
-  }
-  DIR* dir = ::fdopendir(fd);
-  if (dir == nullptr) {
-    const int error = errno;
-    ::close(fd);
-    return error;
-  }
-  const std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, ::closedir);
-  folder.path = path;
-  folder.entries.clear();
-  folder.next = 0;
-  call = "readdir";
-  for (;;) {
-    errno = 0;
-    const dirent* entry = ::readdir(dir);
-    if (entry == nullptr) {
-      if (errno != 0) return errno;
-      break;
-    }
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    folder.entries.push_back({entry->d_name, entry->d_type});
-  }
-  std::sort(folder.entries.begin(), folder.entries.end(),
-            [](const Entry& a, const Entry& b) { return a.name < b.name; });
-  return 0;
-}
-
-constexpr unsigned char kRegular = DT_REG;
-constexpr unsigned char kOther = DT_FIFO;  // FIFOs, devices and sockets are all reported alike
 
 unsigned char TypeOf(mode_t mode) {
   if (S_ISREG(mode)) return DT_REG;
@@ -115,90 +63,140 @@ unsigned char TypeOf(mode_t mode) {
 
 }  // namespace
 
-bool WalkFolder(const std::string& root, VisitedFolders& visited, const Emit& emit) {
-  std::vector<Folder> stack(1);
-  const char* call = nullptr;
-  bool seen = false;
-  if (const int error = ListFolder(root, true, visited, seen, stack.back(), call); error != 0) {
-    return emit(FolderFailure(root, call, error));
-  }
-  if (seen) return true;
-  while (!stack.empty()) {
-    Folder& top = stack.back();
-    if (top.next == top.entries.size()) {
-      stack.pop_back();
+bool ExistsAndIsNotRegular(const char* path) {
+  struct stat st = {};
+  return ::stat(path, &st) == 0 && !S_ISREG(st.st_mode);
+}
+
+PathSource::PathSource(std::vector<std::string> paths, int listFd, char separator, std::function<void()> beforeRead)
+    : paths_(std::move(paths)), listFd_(listFd), separator_(separator), beforeRead_(std::move(beforeRead)) {}
+
+bool PathSource::Next(Item& item) {
+  for (;;) {
+    if (!walk_.empty()) {
+      if (WalkStep(item)) return true;
       continue;
     }
-    const Entry& entry = top.entries[top.next++];
-    std::string path = Join(top.path, entry.name.c_str());
-    unsigned char type = entry.type;
+    if (listOpen_) {
+      if (ListStep(item)) return true;
+      listOpen_ = false;
+      continue;
+    }
+    if (nextPath_ == paths_.size()) return false;
+    std::string path = std::move(paths_[nextPath_++]);
+    if (path == "-") {
+      listOpen_ = !listStarted_;
+      listStarted_ = true;
+      continue;
+    }
     struct stat st = {};
-    if (type == DT_UNKNOWN) type = ::lstat(path.c_str(), &st) == 0 ? TypeOf(st.st_mode) : kRegular;
-    if (type == DT_LNK) {
-      // Followed only to a regular file; a link that leads nowhere is left to the reader,
-      // which reports it as not found.
-      type = ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) ? kRegular : kOther;
+    if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) {
+      Document(item, std::move(path), false);  // a failure is the reader's to report
+      return true;
     }
-    if (type == DT_REG) {
-      Item item;
-      item.path = std::move(path);
-      if (!emit(std::move(item))) return false;
-    } else if (type == DT_DIR) {
-      Folder folder;
-      if (const int error = ListFolder(path, false, visited, seen, folder, call); error != 0) {
-        if (!emit(FolderFailure(std::move(path), call, error))) return false;
-      } else if (!seen) {
-        stack.push_back(std::move(folder));  // `top` is not used past this point
-      }
-    } else if (!emit(Known(std::move(path), Status::kNotRegularFile))) {
-      return false;
+    if (!S_ISDIR(st.st_mode)) {
+      Known(item, std::move(path), Status::kNotRegularFile);
+      return true;
     }
+    if (EnterFolder(path, true, item)) return true;
   }
+}
+
+// Lists a folder, sorted, onto the walk. A subfolder is opened without following a final
+// symbolic link, so that a folder replaced by a link after it was listed is not entered
+// either. True when the folder could not be listed: `item` then holds its record.
+bool PathSource::EnterFolder(const std::string& path, bool followLink, Item& item) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
+  if (fd < 0) {
+    FolderFailure(item, path, "open", errno);
+    return true;
+  }
+  struct stat st = {};
+  if (::fstat(fd, &st) != 0) {
+    FolderFailure(item, path, "stat", errno);
+    ::close(fd);
+    return true;
+  }
+  if (!visited_.emplace(st.st_dev, st.st_ino).second) {
+    ::close(fd);
+    return false;
+  }
+  DIR* dir = ::fdopendir(fd);
+  if (dir == nullptr) {
+    FolderFailure(item, path, "open", errno);
+    ::close(fd);
+    return true;
+  }
+  const std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, ::closedir);
+  Folder folder;
+  folder.path = path;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir);
+    if (entry == nullptr) {
+      if (errno == 0) break;
+      FolderFailure(item, path, "readdir", errno);
+      return true;
+    }
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    folder.entries.push_back({entry->d_name, entry->d_type});
+  }
+  std::sort(folder.entries.begin(), folder.entries.end(),
+            [](const Entry& a, const Entry& b) { return a.name < b.name; });
+  walk_.push_back(std::move(folder));
+  return false;
+}
+
+bool PathSource::WalkStep(Item& item) {
+  Folder& top = walk_.back();
+  if (top.next == top.entries.size()) {
+    walk_.pop_back();
+    return false;
+  }
+  const Entry& entry = top.entries[top.next++];
+  std::string path = Join(top.path, entry.name);
+  unsigned char type = entry.type;
+  struct stat st = {};
+  if (type == DT_UNKNOWN) type = ::lstat(path.c_str(), &st) == 0 ? TypeOf(st.st_mode) : kRegular;
+  if (type == DT_LNK) type = ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) ? kRegular : kOther;
+  if (type == DT_REG) {
+    Document(item, std::move(path), false);
+    return true;
+  }
+  if (type == DT_DIR) return EnterFolder(path, false, item);  // `top` and `entry` are not used past this
+  Known(item, std::move(path), Status::kNotRegularFile);
   return true;
 }
 
-bool EmitPath(std::string path, bool walkFolders, VisitedFolders& visited, const Emit& emit) {
-  struct stat st = {};
-  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    if (walkFolders && S_ISDIR(st.st_mode)) return WalkFolder(path, visited, emit);
-    return emit(Known(std::move(path), Status::kNotRegularFile));
-  }
-  Item item;
-  item.path = std::move(path);
-  return emit(std::move(item));
-}
-
-bool ReadPathList(int fd, char separator, VisitedFolders& visited, const Emit& emit, int& error) {
-  error = 0;
-  std::vector<char> buffer(1u << 16);
+bool PathSource::ListStep(Item& item) {
   std::string path;
-  bool cut = false;  // the current path reached kMaxListedPath
   for (;;) {
-    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      error = errno;
-      return false;
-    }
-    if (got == 0) break;
-    const std::string_view chunk(buffer.data(), static_cast<std::size_t>(got));
-    std::size_t at = 0;
-    while (at < chunk.size()) {
-      const std::size_t end = std::min(chunk.find(separator, at), chunk.size());
-      const std::string_view piece = chunk.substr(at, end - at);
-      if (!cut) {
-        path.append(piece.substr(0, kMaxListedPath - path.size()));
-        cut = path.size() == kMaxListedPath;
+    if (bufferAt_ == bufferEnd_) {
+      // Once the list has ended it is not read again: a terminal would wait for more.
+      if (listEnded_) break;
+      if (buffer_.empty()) buffer_.resize(kListBufferBytes);
+      if (beforeRead_) beforeRead_();
+      ssize_t got;
+      do {
+        got = ::read(listFd_, buffer_.data(), buffer_.size());
+      } while (got < 0 && errno == EINTR);
+      if (got < 0) listError_ = errno;
+      if (got <= 0) {
+        listEnded_ = true;
+        break;
       }
-      at = end;
-      if (at == chunk.size()) break;  // the path goes on in the next read
-      ++at;
-      if (!path.empty() && !EmitPath(std::move(path), false, visited, emit)) return false;
-      path.clear();
-      cut = false;
+      bufferAt_ = 0;
+      bufferEnd_ = static_cast<std::size_t>(got);
     }
+    const std::string_view chunk = std::string_view(buffer_.data(), bufferEnd_).substr(bufferAt_);
+    const std::size_t end = std::min(chunk.find(separator_), chunk.size());
+    if (path.size() < kMaxListedPath) path.append(chunk.substr(0, std::min(end, kMaxListedPath - path.size())));
+    bufferAt_ += std::min(end + 1, chunk.size());
+    if (end < chunk.size() && !path.empty()) break;  // a path ends; an empty entry is skipped
   }
-  return path.empty() || EmitPath(std::move(path), false, visited, emit);
+  if (path.empty()) return false;
+  Document(item, std::move(path), true);
+  return true;
 }
 
 }  // namespace batch

@@ -1,49 +1,94 @@
 // The documents of a run, in order: paths given as arguments (folders walked), and paths
-// read from standard input.
+// read from standard input. Pulled one at a time, so that the reading threads take the
+// next document as they become free and the input is never read further ahead than that.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
 #include <functional>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <sys/types.h>
-
 #include "batch/record.h"
 
 namespace batch {
 
-// One document to report. When `known` is set its record is already decided (a FIFO met
-// in a walk, a folder that cannot be listed) and the document is never opened.
+// One document to report.
 struct Item {
   std::string path;
+  // The record is already decided (a FIFO met in a walk, a folder that cannot be listed):
+  // the document is not opened.
   bool known = false;
   Status status = Status::kOk;
   std::string detail;
+  // Not known to be a regular file (a path from a list): look before opening it, so that
+  // no FIFO or device is ever opened.
+  bool check = false;
 };
 
-// Receives each item in order; returns false to stop the input.
-using Emit = std::function<bool(Item&&)>;
+// True when `path` exists and is not a regular file (a folder, FIFO, device or socket).
+bool ExistsAndIsNotRegular(const char* path);
 
-// The folders entered so far, by device and inode: none is entered twice.
-using VisitedFolders = std::set<std::pair<dev_t, ino_t>>;
+// A path read from a list longer than this is cut there (and so names no file): no list
+// can make the reader hold an unbounded line. Far above any real path (PATH_MAX is 4096).
+inline constexpr std::size_t kMaxListedPath = 1u << 16;
 
-// Emits the documents under the folder `root`, without recursion: each folder's entries
-// in byte order of their names, a subfolder's documents where its name sorts. Symbolic
-// links to folders are not followed (they are reported as not-regular-file, like FIFOs,
-// devices and sockets, none of which is opened); a link to a regular file is a document.
-// A folder that cannot be listed gets a record of its own. False when `emit` stopped.
-bool WalkFolder(const std::string& root, VisitedFolders& visited, const Emit& emit);
+class PathSource {
+ public:
+  // `paths` in order; each "-" stands for the list read from `listFd` (read once, at the
+  // first "-"), its paths separated by `separator` ('\n' or '\0'). `beforeRead` is called
+  // before each read of the list, which may wait for a writer.
+  PathSource(std::vector<std::string> paths, int listFd, char separator, std::function<void()> beforeRead);
 
-// Emits one path given by the user (an argument, or a line of standard input). A folder
-// given as an argument is walked (`walkFolders`); anything that exists and is not a
-// regular file is reported as not-regular-file without being opened.
-bool EmitPath(std::string path, bool walkFolders, VisitedFolders& visited, const Emit& emit);
+  // The next document, false at the end.
+  //   A folder given as an argument is walked, without recursion: each folder's entries
+  //   in byte order of their names, a subfolder's documents where its name sorts; no
+  //   folder entered twice. Symbolic links to folders are not followed; they, FIFOs,
+  //   devices and sockets come out known as not-regular-file, never opened. A link to a
+  //   regular file is a document; one that leads nowhere is left to the reader (not
+  //   found). A folder that cannot be listed comes out with its own record.
+  //   Anything else given as an argument that exists and is not a regular file comes out
+  //   as not-regular-file.
+  //   A path from the list is never walked (a list is the result of a walk already); it
+  //   comes out with `check` set. Empty entries are skipped; the last path needs no
+  //   separator.
+  bool Next(Item& item);
 
-// Reads paths from `fd` separated by `separator` ('\n' or '\0') until its end, emitting
-// each as EmitPath does without walking. Empty entries are skipped; the last path needs
-// no separator. Returns false when `emit` stopped, or on a read error (`error` = errno).
-bool ReadPathList(int fd, char separator, VisitedFolders& visited, const Emit& emit, int& error);
+  // The errno of a failed read of the list (the rest of it was then skipped), or 0.
+  int ListError() const { return listError_; }
+
+ private:
+  struct Entry {
+    std::string name;
+    unsigned char type;  // DT_* from the folder listing
+  };
+  struct Folder {
+    std::string path;
+    std::vector<Entry> entries;
+    std::size_t next = 0;
+  };
+
+  bool EnterFolder(const std::string& path, bool followLink, Item& item);
+  bool WalkStep(Item& item);
+  bool ListStep(Item& item);
+
+  std::vector<std::string> paths_;
+  std::size_t nextPath_ = 0;
+  std::vector<Folder> walk_;                        // the folders being walked, innermost last
+  std::set<std::pair<dev_t, ino_t>> visited_;       // every folder entered
+  int listFd_;
+  char separator_;
+  std::function<void()> beforeRead_;
+  bool listStarted_ = false;
+  bool listOpen_ = false;
+  bool listEnded_ = false;
+  int listError_ = 0;
+  std::vector<char> buffer_;
+  std::size_t bufferAt_ = 0;
+  std::size_t bufferEnd_ = 0;
+};
 
 }  // namespace batch

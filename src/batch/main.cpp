@@ -40,6 +40,9 @@ class RecordWorker final : public batch::Worker {
       record_.Clear();
       record_.status = item.status;
       record_.detail = item.detail;
+    } else if (item.check && batch::ExistsAndIsNotRegular(item.path.c_str())) {
+      record_.Clear();
+      record_.status = batch::Status::kNotRegularFile;
     } else {
       batch::ReadRecord(item.path.c_str(), record_);
     }
@@ -83,27 +86,14 @@ int main(int argc, char** argv) {
   const bool progress = options.progress == batch::Options::Progress::kOn ||
                         (options.progress == batch::Options::Progress::kAuto && isatty(STDERR_FILENO) == 1);
   batch::Output output(STDOUT_FILENO, progress);
-  int inputError = 0;
-  const char separator = options.nulSeparated ? '\0' : '\n';
-  const batch::Producer produce = [&](const batch::Emit& emit) {
-    batch::VisitedFolders visited;
-    bool stdinRead = false;
-    for (std::string& path : options.paths) {
-      if (path == "-") {
-        // Standard input is one list, read at the first '-'.
-        if (stdinRead) continue;
-        stdinRead = true;
-        if (!batch::ReadPathList(STDIN_FILENO, separator, visited, emit, inputError) && inputError != 0) return;
-      } else if (!batch::EmitPath(std::move(path), true, visited, emit)) {
-        return;
-      }
-    }
-  };
-  batch::RunPipeline(options.jobs != 0 ? options.jobs : Cores(), produce,
-                     [] { return std::make_unique<RecordWorker>(); }, output);
+  batch::PathSource input(std::move(options.paths), STDIN_FILENO, options.nulSeparated ? '\0' : '\n',
+                         [&output] { output.Idle(); });
+  batch::RunPipeline(
+      options.jobs != 0 ? options.jobs : Cores(), [&input](batch::Item& item) { return input.Next(item); },
+      [] { return std::make_unique<RecordWorker>(); }, output);
   output.Finish();
-  if (inputError != 0) {
-    std::fprintf(stderr, "docoutline-batch: cannot read standard input: %s\n", std::strerror(inputError));
+  if (input.ListError() != 0) {
+    std::fprintf(stderr, "docoutline-batch: cannot read standard input: %s\n", std::strerror(input.ListError()));
     return 2;
   }
   return 0;

@@ -19,99 +19,71 @@ void Release(std::string& line) {
 
 }  // namespace
 
-void RunPipeline(unsigned workers, const Producer& produce, const WorkerFactory& makeWorker, LineSink& sink) {
+void RunPipeline(unsigned workers, const NextItem& next, const WorkerFactory& makeWorker, LineSink& sink) {
   workers = std::max(workers, 1u);
   const std::size_t slotCount = std::max(kMinSlots, kSlotsPerWorker * workers);
   struct Slot {
-    Item item;
     std::string line;
     bool done = false;
   };
   std::vector<Slot> ring(slotCount);
-  std::mutex mutex;
-  std::condition_variable space;  // the producer waits for a free slot
-  std::condition_variable work;   // workers wait for an item (or the end)
-  std::condition_variable ready;  // the writer waits for the next line
-  // Sequence numbers: items [written, claimed) are being made, [claimed, produced) wait.
-  std::uint64_t produced = 0, claimed = 0, written = 0;
+  std::mutex mutex;  // guards everything below, the input and the sink
+  std::condition_variable room;
+  // Sequence numbers: items [written, taken) are being made or wait to be written.
+  std::uint64_t taken = 0, written = 0;
   std::size_t heldBytes = 0;  // lines done and not yet written
-  bool inputDone = false;
+  bool inputEnded = false;
+  unsigned waiting = 0;
   const auto at = [&](std::uint64_t seq) -> Slot& { return ring[static_cast<std::size_t>(seq % slotCount)]; };
+  const auto mayTake = [&] {
+    return inputEnded || (taken - written < slotCount && (heldBytes < kHeldLineBytes || taken == written));
+  };
 
-  std::thread producer([&] {
-    produce([&](Item&& item) {
-      std::unique_lock lock(mutex);
-      space.wait(lock, [&] { return produced - written < slotCount; });
-      at(produced).item = std::move(item);
-      ++produced;
-      lock.unlock();
-      work.notify_one();
-      return true;
-    });
-    {
-      const std::lock_guard lock(mutex);
-      inputDone = true;
-    }
-    work.notify_all();
-    ready.notify_one();
-  });
-
-  std::vector<std::thread> pool;
-  for (unsigned i = 0; i < workers; ++i) {
-    pool.emplace_back([&] {
-      const std::unique_ptr<Worker> worker = makeWorker();
-      std::string line;
-      for (;;) {
-        std::unique_lock lock(mutex);
-        work.wait(lock, [&] {
-          return (claimed < produced && (heldBytes < kHeldLineBytes || claimed == written)) ||
-                 (inputDone && claimed == produced);
-        });
-        if (claimed == produced) return;  // the input is done and every item taken
-        const std::uint64_t seq = claimed++;
-        Slot& slot = at(seq);
-        lock.unlock();
-        // The slot is this worker's until it is marked done: the producer refills it only
-        // after the writer has written it.
-        line.clear();
-        worker->Process(slot.item, line);
-        lock.lock();
-        slot.line.swap(line);
-        slot.done = true;
-        heldBytes += slot.line.size();
-        const bool next = seq == written;
-        lock.unlock();
-        Release(line);
-        if (next) ready.notify_one();
-      }
-    });
-  }
-
-  std::string line;
-  for (;;) {
+  const auto run = [&] {
+    const std::unique_ptr<Worker> worker = makeWorker();
+    Item item;
+    std::string line;
     std::unique_lock lock(mutex);
-    Slot& slot = at(written);
-    if (!slot.done) {
-      if (inputDone && written == produced) break;
+    for (;;) {
+      if (!mayTake()) {
+        sink.Idle();
+        ++waiting;
+        room.wait(lock, mayTake);
+        --waiting;
+      }
+      if (inputEnded || !next(item)) {
+        inputEnded = true;
+        if (waiting != 0) room.notify_all();
+        return;
+      }
+      const std::uint64_t seq = taken++;
       lock.unlock();
-      sink.Idle();
+      line.clear();
+      worker->Process(item, line);
       lock.lock();
-      ready.wait(lock, [&] { return slot.done || (inputDone && written == produced); });
-      if (!slot.done) break;
+      Slot& slot = at(seq);
+      slot.line.swap(line);
+      slot.done = true;
+      heldBytes += slot.line.size();
+      Release(line);
+      // Whoever finishes the oldest line writes it and every finished one after it.
+      bool wrote = false;
+      for (Slot* head = &at(written); head->done; head = &at(written)) {
+        sink.Write(head->line);
+        heldBytes -= head->line.size();
+        head->done = false;
+        Release(head->line);
+        ++written;
+        wrote = true;
+      }
+      if (wrote && waiting != 0) room.notify_all();
     }
-    line.swap(slot.line);
-    slot.done = false;
-    const bool overBudget = heldBytes >= kHeldLineBytes;
-    heldBytes -= line.size();
-    ++written;
-    lock.unlock();
-    space.notify_one();
-    if (overBudget) work.notify_all();
-    sink.Write(line);
-    Release(line);
-  }
-  producer.join();
-  for (std::thread& t : pool) t.join();
+  };
+
+  std::vector<std::thread> threads;
+  for (unsigned i = 1; i < workers; ++i) threads.emplace_back(run);
+  run();
+  for (std::thread& t : threads) t.join();
 }
 
 }  // namespace batch

@@ -1,5 +1,7 @@
-// The engine of a run: one thread reads the input, N workers make the records, and the
-// calling thread writes them out in input order. Whatever N, the output is the same bytes.
+// The engine of a run: N threads (the calling one among them) each take the next
+// document, make its record, and write the records that are ready in input order.
+// Whatever N, the output is the same bytes. No thread hands work to another, so a run
+// costs no context switch per document.
 #pragma once
 
 #include <functional>
@@ -11,7 +13,7 @@
 
 namespace batch {
 
-// Turns one item into its output line. One per worker thread, used by that thread only.
+// Turns one item into its output line. One per thread, used by that thread only.
 class Worker {
  public:
   virtual ~Worker() = default;
@@ -19,28 +21,30 @@ class Worker {
 };
 using WorkerFactory = std::function<std::unique_ptr<Worker>()>;
 
-// Where the lines go, from the calling thread only.
+// Where the lines go. Called by one thread at a time, in order.
 class LineSink {
  public:
   virtual ~LineSink() = default;
   virtual void Write(std::string_view line) = 0;
-  // The next line is not ready yet: a chance to pass on what is buffered.
+  // The run is about to wait (for the input, or for a slow document): a chance to pass
+  // on what is buffered.
   virtual void Idle() = 0;
 };
 
-// Produces the items in order through `emit`, then returns.
-using Producer = std::function<void(const Emit& emit)>;
+// Fills the next item; false at the end of the input. Called by one thread at a time.
+using NextItem = std::function<bool(Item& item)>;
 
-// Lines made but not yet written are bounded twice over: at most this many per worker (so
-// a slow document holds up the others only that far), and workers take no new item while
-// the finished lines held exceed kHeldLineBytes, unless it is the one the output waits for.
+// Lines made but not yet written are bounded twice over: a thread takes no document
+// more than kSlotsPerWorker per thread (at least kMinSlots) past the oldest one not yet
+// written, so a slow document holds up the others only that far; and none while the
+// lines waiting hold more than kHeldLineBytes, unless it is the oldest.
 inline constexpr std::size_t kSlotsPerWorker = 4;
 inline constexpr std::size_t kMinSlots = 16;
 inline constexpr std::size_t kHeldLineBytes = 4u << 20;
 
-// Runs `produce` on a thread of its own and `workers` (at least 1) workers made by
-// `makeWorker`, each on its own thread; writes every item's line to `sink` in the order
-// produced. Returns when all are written.
-void RunPipeline(unsigned workers, const Producer& produce, const WorkerFactory& makeWorker, LineSink& sink);
+// Runs `workers` (at least 1) threads, the calling one and workers - 1 started here, each
+// with its own Worker from `makeWorker`; writes every item's line to `sink` in the order
+// `next` gave the items. Returns when all are written.
+void RunPipeline(unsigned workers, const NextItem& next, const WorkerFactory& makeWorker, LineSink& sink);
 
 }  // namespace batch

@@ -45,6 +45,15 @@ expect "three records from -0 (status $status)" test "$status" -eq 0 -a "$(wc -l
 expect "the path with a newline is ok" grep -q '^{"path":"[^"]*/new\\nline.xls","status":"ok"' out
 expect "a missing file is not-found, status 0" grep -qx '{"path":"missing.xls","status":"not-found","codepage":null}' out
 
+# A record is written as soon as it is made, while the list is still open.
+coproc LIVE { "$batch" --no-progress -j 2; }
+echo "$sample" >&"${LIVE[1]}"
+first=
+read -t 20 -r first <&"${LIVE[0]}"
+expect "a record comes out before the list ends" grep -q '"status":"ok"' <<<"$first"
+exec {LIVE[1]}>&-
+wait "$LIVE_PID"
+
 # A path that is not UTF-8: shown with U+FFFD, its bytes in path_base64.
 mkdir tree
 cp "$sample" "$(printf 'tree/caf\xe9.xls')"

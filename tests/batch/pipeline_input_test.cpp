@@ -52,19 +52,21 @@ TEST(Pipeline, WritesInInputOrderAndHoldsBackAtMostTheRing) {
   for (const unsigned workers : {1u, 4u}) {
     g_processed = 0;
     CollectLines sink;
+    int produced = 0;
     RunPipeline(
         workers,
-        [](const Emit& emit) {
-          for (int i = 0; i < 500; ++i) {
-            Item item;
-            item.path = std::to_string(i);
-            item.known = i % 7 == 0;
-            emit(std::move(item));
-          }
+        [&](Item& item) {
+          if (produced == 500) return false;
+          item.path = std::to_string(produced);
+          item.known = produced % 7 == 0;
+          ++produced;
+          return true;
         },
         [] { return std::make_unique<EchoWorker>(); }, sink);
     ASSERT_EQ(sink.lines.size(), 500u);
-    for (int i = 0; i < 500; ++i) EXPECT_EQ(sink.lines[static_cast<std::size_t>(i)], std::to_string(i) + (i % 7 == 0 ? " known\n" : "\n"));
+    for (int i = 0; i < 500; ++i) {
+      EXPECT_EQ(sink.lines[static_cast<std::size_t>(i)], std::to_string(i) + (i % 7 == 0 ? " known\n" : "\n"));
+    }
     EXPECT_LE(sink.processedAtFirstWrite, static_cast<int>(std::max(kMinSlots, kSlotsPerWorker * workers)));
   }
 }
@@ -73,14 +75,12 @@ struct Seen {
   std::string path;
   bool known;
   Status status;
+  bool check;
 };
 
-std::vector<Seen> Gather(const std::function<void(const Emit&)>& run) {
+std::vector<Seen> Gather(PathSource& source) {
   std::vector<Seen> seen;
-  run([&](Item&& item) {
-    seen.push_back({item.path, item.known, item.status});
-    return true;
-  });
+  for (Item item; source.Next(item);) seen.push_back({item.path, item.known, item.status, item.check});
   return seen;
 }
 
@@ -97,31 +97,40 @@ TEST(Input, WalksSortedAndNeverFollowsOrOpensWhatIsNoRegularFile) {
   fs::create_symlink(root / "a", root / "h");
   const std::string r = root.string();
 
-  VisitedFolders visited;
-  const std::vector<Seen> seen = Gather([&](const Emit& emit) {
-    EXPECT_TRUE(EmitPath(r, true, visited, emit));
-    EXPECT_TRUE(EmitPath(r + "/d", true, visited, emit));  // entered already: nothing more
-    EXPECT_TRUE(EmitPath(r + "/f", true, visited, emit));
-  });
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_EQ(::write(fds[1], "f\nd\n", 4), 4);
+  ::close(fds[1]);
+  // Given twice, a folder is walked once; a list is read once, and never walked.
+  PathSource source({r, r + "/d", r + "/f", "-", "-"}, fds[0], '\n', nullptr);
+  const std::vector<Seen> seen = Gather(source);
+  ::close(fds[0]);
   const std::vector<Seen> expected = {
-      {r + "/C", false, Status::kOk},
-      {r + "/a", false, Status::kOk},
-      {r + "/b", false, Status::kOk},
-      {r + "/d/inner/y", false, Status::kOk},
-      {r + "/d/up", true, Status::kNotRegularFile},
-      {r + "/d/z", false, Status::kOk},
-      {r + "/e", true, Status::kNotRegularFile},
-      {r + "/f", true, Status::kNotRegularFile},
-      {r + "/g", false, Status::kOk},  // left to the reader: not found
-      {r + "/h", false, Status::kOk},
-      {r + "/f", true, Status::kNotRegularFile},
+      {r + "/C", false, Status::kOk, false},
+      {r + "/a", false, Status::kOk, false},
+      {r + "/b", false, Status::kOk, false},
+      {r + "/d/inner/y", false, Status::kOk, false},
+      {r + "/d/up", true, Status::kNotRegularFile, false},
+      {r + "/d/z", false, Status::kOk, false},
+      {r + "/e", true, Status::kNotRegularFile, false},
+      {r + "/f", true, Status::kNotRegularFile, false},
+      {r + "/g", false, Status::kOk, false},  // left to the reader: not found
+      {r + "/h", false, Status::kOk, false},
+      {r + "/f", true, Status::kNotRegularFile, false},
+      {"f", false, Status::kOk, true},
+      {"d", false, Status::kOk, true},
   };
   ASSERT_EQ(seen.size(), expected.size());
   for (std::size_t i = 0; i < seen.size(); ++i) {
     EXPECT_EQ(seen[i].path, expected[i].path);
     EXPECT_EQ(seen[i].known, expected[i].known) << seen[i].path;
     EXPECT_EQ(seen[i].status, expected[i].status) << seen[i].path;
+    EXPECT_EQ(seen[i].check, expected[i].check) << seen[i].path;
   }
+  EXPECT_TRUE(ExistsAndIsNotRegular((root / "f").c_str()));
+  EXPECT_TRUE(ExistsAndIsNotRegular((root / "e").c_str()));
+  EXPECT_FALSE(ExistsAndIsNotRegular((root / "h").c_str()));
+  EXPECT_FALSE(ExistsAndIsNotRegular((root / "g").c_str()));
   fs::remove_all(root);
 }
 
@@ -135,7 +144,7 @@ TEST(Input, ListsSplitOnTheSeparatorOnly) {
       {"a\n\nb c\n", '\n', {"a", "b c"}},
       {"a\nb", '\n', {"a", "b"}},
       {std::string("new\nline\0\0last", 15), '\0', {"new\nline", "last"}},
-      {std::string(70000, 'x'), '\n', {std::string(1u << 16, 'x')}},  // cut, never unbounded
+      {std::string(70000, 'x') + "\ny", '\n', {std::string(kMaxListedPath, 'x'), "y"}},  // cut, never unbounded
   };
   for (const Case& c : cases) {
     int fds[2];
@@ -144,13 +153,11 @@ TEST(Input, ListsSplitOnTheSeparatorOnly) {
       EXPECT_EQ(::write(fds[1], c.list.data(), c.list.size()), static_cast<ssize_t>(c.list.size()));
       ::close(fds[1]);
     });
-    VisitedFolders visited;
-    int error = -1;
-    const std::vector<Seen> seen =
-        Gather([&](const Emit& emit) { EXPECT_TRUE(ReadPathList(fds[0], c.separator, visited, emit, error)); });
+    PathSource source({"-"}, fds[0], c.separator, nullptr);
+    const std::vector<Seen> seen = Gather(source);
     writer.join();
     ::close(fds[0]);
-    EXPECT_EQ(error, 0);
+    EXPECT_EQ(source.ListError(), 0);
     ASSERT_EQ(seen.size(), c.paths.size());
     for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i].path, c.paths[i]);
   }
