@@ -103,7 +103,9 @@ std::string IconvName(std::uint16_t codePage) {
   }
   // Code pages 1200, 1201 and 65001 are Unicode and never reach iconv.
   if (codePage == 0 || codePage == 1200 || codePage == 1201 || codePage == 65001) return {};
-  return "CP" + std::to_string(codePage);
+  std::string number = std::to_string(codePage);
+  if (number.size() < 3) number.insert(0, 3 - number.size(), '0');  // EBCDIC 37 is "CP037"
+  return "CP" + number;
 }
 
 TextDecoder::~TextDecoder() {
