@@ -28,7 +28,7 @@
 namespace {
 
 // Records larger than this leave no storage behind in the worker that made them.
-constexpr std::size_t kKeptRecordParts = 1u << 16;
+constexpr std::size_t kKeptRecordParts = 1024;
 
 class RecordWorker final : public batch::Worker {
  public:

@@ -1,5 +1,7 @@
 #include "batch/pipeline.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
@@ -10,8 +12,11 @@
 namespace batch {
 namespace {
 
-// A line buffer grown past this by one large record is given back rather than kept.
-constexpr std::size_t kKeptLineCapacity = 1u << 20;
+// A line buffer grown past this by a large record is given back rather than kept: each
+// of the ring's slots would otherwise come to hold the largest line it ever carried, and
+// a long run with many threads would grow by that much per slot.
+constexpr std::size_t kKeptLineCapacity = 4u << 10;
+constexpr std::uint64_t kTrimEvery = 4096;
 
 void Release(std::string& line) {
   if (line.capacity() > kKeptLineCapacity) std::string().swap(line);
@@ -75,6 +80,9 @@ void RunPipeline(unsigned workers, const NextItem& next, const WorkerFactory& ma
         Release(head->line);
         ++written;
         wrote = true;
+        // Memory that many threads freed stays in the allocator's per-thread arenas;
+        // handing it back now and then keeps a long run's resident size level.
+        if (written % kTrimEvery == 0) malloc_trim(0);
       }
       if (wrote && waiting != 0) room.notify_all();
     }

@@ -40,7 +40,7 @@ using NextItem = std::function<bool(Item& item)>;
 // lines waiting hold more than kHeldLineBytes, unless it is the oldest.
 inline constexpr std::size_t kSlotsPerWorker = 4;
 inline constexpr std::size_t kMinSlots = 16;
-inline constexpr std::size_t kHeldLineBytes = 4u << 20;
+inline constexpr std::size_t kHeldLineBytes = 1u << 20;
 
 // Runs `workers` (at least 1) threads, the calling one and workers - 1 started here, each
 // with its own Worker from `makeWorker`; writes every item's line to `sink` in the order

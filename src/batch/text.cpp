@@ -8,6 +8,7 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+constexpr std::size_t kKeptOutputCapacity = 4u << 10;
 
 }  // namespace
 
@@ -161,6 +162,7 @@ void TextDecoder::Convert(iconv_t cd, std::string_view bytes) {
 }
 
 std::string_view TextDecoder::Decode(const Text& text, std::optional<std::uint16_t> codePage) {
+  if (out_.capacity() > kKeptOutputCapacity) std::string().swap(out_);  // one long string is not kept
   const std::uint16_t page = codePage.value_or(kDefaultCodePage);
   if (text.utf8 || page == 65001 || page == 1200 || (AsciiCompatible(page) && AllAscii(text.bytes))) {
     if (IsValidUtf8(text.bytes)) return text.bytes;
