@@ -12,7 +12,7 @@ constexpr ULONG kDocPartsAt = 4;
 
 }  // namespace
 
-void ScanDocument(const char* path) {
+void ScanDocument(const char16_t* path) {
   IStorage* storage = nullptr;
   if (StgOpenStorage(path, nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, &storage) != S_OK) return;
 

@@ -2,6 +2,7 @@
 // callers of that interface expect them: the same names, type codes and values.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace docprops {
@@ -20,6 +21,7 @@ inline constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 inline constexpr HRESULT STG_E_FILENOTFOUND = static_cast<HRESULT>(0x80030002u);
 inline constexpr HRESULT STG_E_ACCESSDENIED = static_cast<HRESULT>(0x80030005u);
 inline constexpr HRESULT STG_E_INVALIDFLAG = static_cast<HRESULT>(0x800300FFu);
+inline constexpr HRESULT STG_E_LOCKVIOLATION = static_cast<HRESULT>(0x80030021u);
 inline constexpr HRESULT STG_E_READFAULT = static_cast<HRESULT>(0x8003001Eu);
 inline constexpr HRESULT STG_E_FILEALREADYEXISTS = static_cast<HRESULT>(0x80030050u);  // not a compound file
 inline constexpr HRESULT STG_E_DOCFILECORRUPT = static_cast<HRESULT>(0x80030109u);
@@ -90,13 +92,15 @@ struct CAPROPVARIANT {
   PROPVARIANT* pElems;
 };
 
-// A property value. Strings and vectors inside it belong to it until
-// FreePropVariantArray frees them; the elements of a vector, with their strings, belong
-// to the vector and are never freed on their own. Narrow strings (pszVal) are
-// NUL-terminated bytes: as stored, or UTF-8 where the section stores narrow strings as
-// UTF-16. Values of
-// types this tool never consults (VT_BSTR, VT_BLOB, VT_BLOB_OBJECT, VT_CF, VT_CLSID,
-// VT_DECIMAL) keep their type code and carry no data.
+// A property value. A value read from a document keeps its strings, or its vector with
+// the elements' strings, in one block of memory that belongs to the value until
+// FreePropVariantArray (or PropVariantClear) frees it; values read together from one
+// stored value share the block, which goes with the last of them. The elements of a
+// vector belong to the vector: clearing one frees nothing. Narrow strings (pszVal) are
+// NUL-terminated bytes: as stored, or UTF-8 where the section stores narrow strings
+// as UTF-16. Each type keeps its value in its own member (lVal for VT_I4, ulVal for
+// VT_UI4, ...); values of types this system never consults (VT_BSTR, VT_BLOB,
+// VT_BLOB_OBJECT, VT_CF, VT_CLSID, VT_DECIMAL) keep their type code and carry no data.
 struct PROPVARIANT {
   VARTYPE vt;
   std::uint16_t wReserved1, wReserved2, wReserved3;
@@ -123,9 +127,22 @@ struct PROPVARIANT {
   };
 };
 
+// wReserved1 of a value that holds a block (a vector, or a string outside a vector).
+inline constexpr std::uint16_t kHoldsValueBlock = 1;
+
+// The one allocation behind a value's strings and vector. A new block has one holder;
+// each ShareValueBlock adds one, each ReleaseValueBlock drops one and the last frees it.
+// Exhausted memory goes to the new-handler, as every allocation does.
+void* NewValueBlock(std::size_t bytes);
+void ShareValueBlock(void* block);
+void ReleaseValueBlock(void* block);
+
 // Frees what a read placed inside each value and leaves it VT_EMPTY.
 HRESULT FreePropVariantArray(ULONG cVariants, PROPVARIANT* rgvars);
 HRESULT PropVariantClear(PROPVARIANT* pvar);
+// Copies a value into `pvarDest`, which must hold nothing. Values never change once
+// read, so the copy shares the source's block instead of duplicating it.
+HRESULT PropVariantCopy(PROPVARIANT* pvarDest, const PROPVARIANT* pvarSrc);
 void PropVariantInit(PROPVARIANT* pvar);
 
 }  // namespace docprops
