@@ -293,7 +293,7 @@ TEST(CompoundFile, IndexChain) {
 
 TEST(CompoundFile, SiblingTrees) {
   // Entry indexes: the root children in the order given.
-  constexpr std::uint32_t wb = 1, si = 2, dsi = 3, a = 4, b = 5, c = 6;
+  constexpr std::uint32_t wb = 1, si = 2, dsi = 3, a = 4, b = 5, c = 6;  // entry indexes
   {
     const Built doc = TreeDoc();
     ASSERT_EQ(doc.entries.at(0).child, wb);
@@ -317,9 +317,9 @@ TEST(CompoundFile, SiblingTrees) {
   };
   const std::size_t kL = testdoc::kDirLeft, kR = testdoc::kDirRight, kC = testdoc::kDirChild;
   const auto dirNext = [](std::size_t k, std::uint32_t to) {
-    return [k, to](Built& b) { PutU32(b.bytes, FatEntry(b, b.dirChain.at(k)), to); };
+    return [k, to](Built& d) { PutU32(d.bytes, FatEntry(d, d.dirChain.at(k)), to); };
   };
-  const auto dirLoop = [](Built& b) { PutU32(b.bytes, FatEntry(b, b.dirChain.at(1)), b.dirChain.at(0)); };
+  const auto dirLoop = [](Built& d) { PutU32(d.bytes, FatEntry(d, d.dirChain.at(1)), d.dirChain.at(0)); };
   RunCases(
       TreeDoc,
       {
@@ -342,12 +342,12 @@ TEST(CompoundFile, SiblingTrees) {
           {"out-of-range pointer on the path", links({{wb, kR, 1000}}), Bad(D::kOutOfRange, S::kDirectoryTree)},
           {"root's child is the root", links({{0, kC, 0}}), Bad(D::kLoop, S::kDirectoryTree)},
           {"root's child out of range", links({{0, kC, 0x00FFFFFF}}), Bad(D::kOutOfRange, S::kDirectoryTree)},
-          {"root entry of storage type", [](Built& b) { b.bytes[b.DirOffset(u"") + testdoc::kDirType] = 1; },
+          {"root entry of storage type", [](Built& d) { d.bytes[d.DirOffset(u"") + testdoc::kDirType] = 1; },
            Bad(D::kNoRoot, S::kDirectoryTree)},
-          {"root entry unused", [](Built& b) { b.bytes[b.DirOffset(u"") + testdoc::kDirType] = 0; },
+          {"root entry unused", [](Built& d) { d.bytes[d.DirOffset(u"") + testdoc::kDirType] = 0; },
            Bad(D::kNoRoot, S::kDirectoryTree)},
           {"first directory sector past the end",
-           [](Built& b) { PutU32(b.bytes, testdoc::kHdrFirstDirSector, 0x00FFFFFF); },
+           [](Built& d) { PutU32(d.bytes, testdoc::kHdrFirstDirSector, 0x00FFFFFF); },
            Bad(D::kBadSectorId, S::kDirectoryChain)},
       });
 
@@ -459,7 +459,7 @@ TEST(CompoundFile, Headers) {
       {"directory sector count in version 3", u32At(testdoc::kHdrDirSectorCount, 7), kOk},
       {"mini table sector count", u32At(testdoc::kHdrMiniFatSectorCount, 0), kOk},
   };
-  for (const std::uint16_t shift : {0, 7, 8, 10, 16, 20, 31}) {
+  for (const std::uint16_t shift : std::initializer_list<std::uint16_t>{0, 7, 8, 10, 16, 20, 31}) {
     cases.push_back(
         {"sector shift " + std::to_string(shift), u16At(testdoc::kHdrSectorShift, shift), Bad(D::kBadSectorSize, S::kHeader)});
   }

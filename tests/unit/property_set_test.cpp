@@ -244,7 +244,7 @@ TEST(PropertySet, Values) {
 }
 
 TEST(PropertySet, CodePageIsReadUnsigned) {
-  for (const std::uint16_t codePage : {1200, 1252, 65001, 0xFFFF}) {
+  for (const std::uint16_t codePage : std::initializer_list<std::uint16_t>{1200, 1252, 65001, 0xFFFF}) {
     const Bytes stream = SectionWith(codePage, testdoc::I4(0));
     Section section;
     ASSERT_EQ(FindSection(stream, FMTID_DocSummaryInformation, section), kOk);

@@ -12,7 +12,7 @@ namespace {
 constexpr std::array<std::uint8_t, 8> kSignature = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr std::size_t kHeaderBytes = 512;
 constexpr std::uint32_t kEntryBytes = 128;
-constexpr std::size_t kHeaderTableEntries = 109;
+constexpr std::uint32_t kHeaderTableEntries = 109;
 
 Fault Damage(Defect defect, Structure where) { return Fault{defect, where, 0}; }
 
