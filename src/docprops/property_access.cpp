@@ -91,7 +91,8 @@ class PropertySetStorage;
 class Storage final : public RefCounted<IStorage> {
  public:
   // `file` reads from `source`, which the storage keeps open for its lifetime.
-  Storage(std::unique_ptr<ByteSource> source, cfb::CompoundFile file) : source_(std::move(source)), file_(std::move(file)) {}
+  Storage(std::unique_ptr<ByteSource> source, cfb::CompoundFile file)
+      : source_(std::move(source)), file_(std::move(file)) {}
   cfb::CompoundFile& File() { return file_; }
   HRESULT QueryInterface(REFIID riid, void** ppvObject) override;
   void Forget(const PropertySetStorage* sets) {

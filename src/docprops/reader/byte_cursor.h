@@ -73,8 +73,14 @@ T ValueAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
   if (!c.Seek(offset) || !c.ReadLe(v)) return 0;
   return v;
 }
-inline std::uint16_t U16At(std::span<const std::uint8_t> bytes, std::size_t offset) { return ValueAt<std::uint16_t>(bytes, offset); }
-inline std::uint32_t U32At(std::span<const std::uint8_t> bytes, std::size_t offset) { return ValueAt<std::uint32_t>(bytes, offset); }
-inline std::uint64_t U64At(std::span<const std::uint8_t> bytes, std::size_t offset) { return ValueAt<std::uint64_t>(bytes, offset); }
+inline std::uint16_t U16At(std::span<const std::uint8_t> bytes, std::size_t offset) {
+  return ValueAt<std::uint16_t>(bytes, offset);
+}
+inline std::uint32_t U32At(std::span<const std::uint8_t> bytes, std::size_t offset) {
+  return ValueAt<std::uint32_t>(bytes, offset);
+}
+inline std::uint64_t U64At(std::span<const std::uint8_t> bytes, std::size_t offset) {
+  return ValueAt<std::uint64_t>(bytes, offset);
+}
 
 }  // namespace docprops

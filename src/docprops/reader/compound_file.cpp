@@ -44,7 +44,8 @@ Fault ReadCached(CompoundFile& f, std::uint64_t offset, std::span<std::uint8_t> 
     slot->index = UINT64_MAX;
     const std::uint64_t start = block * limits::kBlockBytes;
     if (start < f.fileSize) {
-      const std::size_t held = static_cast<std::size_t>(std::min<std::uint64_t>(limits::kBlockBytes, f.fileSize - start));
+      const std::size_t held =
+          static_cast<std::size_t>(std::min<std::uint64_t>(limits::kBlockBytes, f.fileSize - start));
       if (const int error = f.source->ReadAt(start, std::span<std::uint8_t>(slot->bytes).first(held)); error != 0) {
         return Fault{Defect::kIo, where, error};
       }
@@ -253,7 +254,8 @@ Fault ReadDirEntry(CompoundFile& f, std::uint32_t index, DirEntry& entry) {
   const std::uint64_t byteOffset = static_cast<std::uint64_t>(index) * kEntryBytes;
   const std::uint64_t position = byteOffset >> f.sectorShift;
   // No chain reaches past the sectors present; an index beyond them needs no walk.
-  if (index > kMaxRegularSector || position >= f.sectorCount) return Damage(Defect::kOutOfRange, Structure::kDirectoryTree);
+  if (index > kMaxRegularSector || position >= f.sectorCount)
+    return Damage(Defect::kOutOfRange, Structure::kDirectoryTree);
   std::uint32_t sector = 0;
   if (const Fault fault = ChainSector(f, f.directory, position, sector); !fault.ok()) return fault;
   std::array<std::uint8_t, kEntryBytes> bytes = {};
@@ -305,13 +307,15 @@ Fault OpenCompoundFile(ByteSource& source, CompoundFile& f) {
     c.start = start;
   };
   const std::uint32_t firstIndexSector = U32At(header, 0x44);
-  chain(f.indexChain, Structure::kIndexChain, Link::kIndex, firstIndexSector > kMaxRegularSector ? kEndOfChain : firstIndexSector);
+  chain(f.indexChain, Structure::kIndexChain, Link::kIndex,
+        firstIndexSector > kMaxRegularSector ? kEndOfChain : firstIndexSector);
   chain(f.directory, Structure::kDirectoryChain, Link::kTable, U32At(header, 0x30));
   chain(f.miniTable, Structure::kMiniTable, Link::kTable, U32At(header, 0x3C));
 
   DirEntry root;
   if (const Fault fault = ReadDirEntry(f, 0, root); !fault.ok()) return fault;
-  if (root.type != static_cast<std::uint8_t>(EntryType::kRoot)) return Damage(Defect::kNoRoot, Structure::kDirectoryTree);
+  if (root.type != static_cast<std::uint8_t>(EntryType::kRoot))
+    return Damage(Defect::kNoRoot, Structure::kDirectoryTree);
   chain(f.miniStream, Structure::kMiniStream, Link::kTable, root.start);
   f.miniStreamSize = root.size;
   f.rootChild = root.child;

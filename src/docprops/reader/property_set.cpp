@@ -37,15 +37,13 @@ enum class Pad : std::uint8_t {
 // One stored value or vector element, as found in the section's bytes.
 struct Stored {
   VARTYPE vt = VT_EMPTY;
-  std::uint64_t fixed = 0;                  // fixed-size data, little-endian
-  std::span<const std::uint8_t> counted;    // the counted bytes of a string or blob
+  std::uint64_t fixed = 0;                // fixed-size data, little-endian
+  std::span<const std::uint8_t> counted;  // the counted bytes of a string or blob
   Text text = Text::kNone;
   Pad pad = Pad::kNone;
 };
 
-std::uint64_t PaddingAfter(const Stored& s) {
-  return s.pad == Pad::kNone ? 0 : (4 - s.counted.size() % 4) % 4;
-}
+std::uint64_t PaddingAfter(const Stored& s) { return s.pad == Pad::kNone ? 0 : (4 - s.counted.size() % 4) % 4; }
 
 // The text decoders, for measuring and for copying alike. The terminator is not fed.
 // Narrow text (kNarrow, kUtf16) feeds `put` its bytes as handed out.
@@ -53,7 +51,8 @@ template <typename Put>
 void DecodeNarrow(const Stored& s, Put&& put) {
   const std::span<const std::uint8_t> bytes = s.counted;
   if (s.text == Text::kUtf16) {
-    EncodeUtf8(bytes.size() / 2, [&](std::size_t i) { return Utf16LeUnit(bytes, i); }, put);
+    EncodeUtf8(
+        bytes.size() / 2, [&](std::size_t i) { return Utf16LeUnit(bytes, i); }, put);
     return;
   }
   for (const std::uint8_t b : bytes) {
@@ -141,32 +140,26 @@ Fault ReadData(ByteCursor& c, VARTYPE vt, bool unicode, Stored& s) {
   s.vt = vt;
   switch (vt) {
     case VT_EMPTY:
-    case VT_NULL:
-      return kOk;
+    case VT_NULL: return kOk;
     case VT_I1:
-    case VT_UI1:
-      return ReadFixed(c, 4, 1, s);
+    case VT_UI1: return ReadFixed(c, 4, 1, s);
     case VT_I2:
     case VT_UI2:
-    case VT_BOOL:
-      return ReadFixed(c, 4, 2, s);
+    case VT_BOOL: return ReadFixed(c, 4, 2, s);
     case VT_I4:
     case VT_UI4:
     case VT_INT:
     case VT_UINT:
     case VT_R4:
-    case VT_ERROR:
-      return ReadFixed(c, 4, 4, s);
+    case VT_ERROR: return ReadFixed(c, 4, 4, s);
     case VT_I8:
     case VT_UI8:
     case VT_R8:
     case VT_CY:
     case VT_DATE:
-    case VT_FILETIME:
-      return ReadFixed(c, 8, 8, s);
+    case VT_FILETIME: return ReadFixed(c, 8, 8, s);
     case VT_DECIMAL:
-    case VT_CLSID:
-      return c.Skip(16) ? kOk : ValueFault(Defect::kRunsPastEnd);
+    case VT_CLSID: return c.Skip(16) ? kOk : ValueFault(Defect::kRunsPastEnd);
     case VT_LPSTR:
     case VT_BSTR:
     case VT_BLOB:
@@ -181,8 +174,7 @@ Fault ReadData(ByteCursor& c, VARTYPE vt, bool unicode, Stored& s) {
       s.text = Text::kWide;
       s.pad = Pad::kAlways;
       return ReadCounted(c, 2, s);
-    default:
-      return ValueFault(Defect::kUnknownType);
+    default: return ValueFault(Defect::kUnknownType);
   }
 }
 
@@ -264,7 +256,8 @@ Fault PlanVector(ByteCursor& c, VARTYPE base, bool unicode, VectorPlan& plan) {
       // the unpadded layout is (next to) never the case.
       ByteCursor after = c;
       std::span<const std::uint8_t> padding;
-      if (after.ReadBytes(pad, padding) && std::all_of(padding.begin(), padding.end(), [](std::uint8_t b) { return b == 0; }) &&
+      if (after.ReadBytes(pad, padding) &&
+          std::all_of(padding.begin(), padding.end(), [](std::uint8_t b) { return b == 0; }) &&
           ReadElement(after, base, unicode, s).ok()) {
         c = after;
         plan.paddedBefore[i] = true;
@@ -310,8 +303,7 @@ void FillVector(ByteCursor c, VARTYPE base, bool unicode, const VectorPlan& plan
 
 // Decodes the value at `offset` of the section: measured once, then filled once into
 // one block, when the block fits in `budget`, which it then takes from.
-Fault DecodeValue(const Section& section, std::uint32_t offset, bool unicode, std::uint64_t& budget,
-                  PROPVARIANT& out) {
+Fault DecodeValue(const Section& section, std::uint32_t offset, bool unicode, std::uint64_t& budget, PROPVARIANT& out) {
   ByteCursor c(section.bytes);
   std::uint16_t vt = 0;
   if (!c.Seek(offset) || !c.ReadU16(vt) || !c.Skip(2)) return ValueFault(Defect::kRunsPastEnd);
@@ -385,7 +377,8 @@ Fault FindSection(std::span<const std::uint8_t> stream, const FMTID& fmtid, Sect
   section = Section();
   ByteCursor c(stream);
   std::uint16_t byteOrder = 0;
-  if (!c.ReadU16(byteOrder) || byteOrder != kByteOrderMark) return Fault{Defect::kNoByteOrderMark, Structure::kPropertySet, 0};
+  if (!c.ReadU16(byteOrder) || byteOrder != kByteOrderMark)
+    return Fault{Defect::kNoByteOrderMark, Structure::kPropertySet, 0};
   std::uint32_t declared = 0;  // the section count ends the 28-byte stream header
   if (!c.Seek(24) || !c.ReadU32(declared)) return Fault{Defect::kRunsPastEnd, Structure::kPropertySet, 0};
   // Only the pairs that lie inside the stream count, whatever the declared number.
@@ -444,7 +437,8 @@ void ReadProperties(const Section& section, std::span<const PROPID> ids, std::sp
 
 Fault ReadProperty(const Section& section, PROPID id, PROPVARIANT& out) {
   Fault fault;
-  ReadProperties(section, std::span<const PROPID>(&id, 1), std::span<PROPVARIANT>(&out, 1), std::span<Fault>(&fault, 1));
+  ReadProperties(section, std::span<const PROPID>(&id, 1), std::span<PROPVARIANT>(&out, 1),
+                 std::span<Fault>(&fault, 1));
   return fault;
 }
 

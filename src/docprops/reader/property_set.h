@@ -19,9 +19,9 @@ namespace docprops::propset {
 inline constexpr std::uint16_t kCodePageUnicode = 1200;
 
 struct Section {
-  std::span<const std::uint8_t> bytes;     // from the section's start to its end, or to the stream's
-  std::uint32_t propertyCount = 0;         // entries of its (id, offset) table
-  std::optional<std::uint16_t> codePage;   // property 1 when it is a VT_I2, read unsigned
+  std::span<const std::uint8_t> bytes;    // from the section's start to its end, or to the stream's
+  std::uint32_t propertyCount = 0;        // entries of its (id, offset) table
+  std::optional<std::uint16_t> codePage;  // property 1 when it is a VT_I2, read unsigned
 };
 
 // Locates the first section with the given format identifier; its header and property

@@ -45,13 +45,15 @@ std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& cp) {
 
 std::string Utf16ToUtf8(std::span<const char16_t> units) {
   std::string out;
-  EncodeUtf8(units.size(), [&](std::size_t i) { return units[i]; }, [&](char c) { out.push_back(c); });
+  EncodeUtf8(
+      units.size(), [&](std::size_t i) { return units[i]; }, [&](char c) { out.push_back(c); });
   return out;
 }
 
 std::string Utf16LeBytesToUtf8(std::span<const std::uint8_t> bytes) {
   std::string out;
-  EncodeUtf8(bytes.size() / 2, [&](std::size_t i) { return Utf16LeUnit(bytes, i); }, [&](char c) { out.push_back(c); });
+  EncodeUtf8(
+      bytes.size() / 2, [&](std::size_t i) { return Utf16LeUnit(bytes, i); }, [&](char c) { out.push_back(c); });
   return out;
 }
 
@@ -89,7 +91,8 @@ std::string PathFromWide(std::u16string_view units) {
     if (u >= 0xDC80 && u <= 0xDCFF) {
       out.push_back(static_cast<char>(u & 0xFF));  // a byte that was not UTF-8
     } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-      EncodeUtf8(2, [&](std::size_t k) { return units[i + k]; }, [&](char c) { out.push_back(c); });
+      EncodeUtf8(
+          2, [&](std::size_t k) { return units[i + k]; }, [&](char c) { out.push_back(c); });
       ++i;
     } else if (u >= 0xD800 && u <= 0xDFFF) {
       // Any other unpaired surrogate: its three-byte form, the nearest thing a path has.
@@ -97,7 +100,8 @@ std::string PathFromWide(std::u16string_view units) {
       out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
       out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
     } else {
-      EncodeUtf8(1, [&](std::size_t) { return u; }, [&](char c) { out.push_back(c); });
+      EncodeUtf8(
+          1, [&](std::size_t) { return u; }, [&](char c) { out.push_back(c); });
     }
   }
   return out;
