@@ -143,6 +143,70 @@ class VisitedEntries {
 
 bool IsStream(const DirEntry& e) { return e.type == static_cast<std::uint8_t>(EntryType::kStream); }
 
+// The descent that an ordered tree allows: a handful of entries. kOk when it finds the
+// stream; otherwise why it stopped, which only matters when it is an I/O failure.
+Fault Descend(CompoundFile& f, std::u16string_view name, DirEntry& entry) {
+  VisitedEntries seen;
+  seen.Set(0);
+  std::uint32_t current = f.rootChild;
+  for (std::uint32_t steps = 0; steps < limits::kMaxDirectoryVisits && !seen.Test(current); ++steps) {
+    DirEntry e;
+    if (const Fault fault = ReadDirEntry(f, current, e); !fault.ok()) return fault;
+    seen.Set(current);
+    const int order = CompareNames(name, e.Name());
+    if (order == 0) {
+      if (!IsStream(e)) break;
+      entry = e;
+      return kOk;
+    }
+    current = order < 0 ? e.left : e.right;
+  }
+  return Damage(Defect::kStreamNotFound, Structure::kDirectoryTree);
+}
+
+// When the descent finds nothing (damage, an unordered tree, a storage of that name):
+// a walk of the whole sibling tree of the root's children, never into child storages,
+// taking the lowest-indexed match. The first damage met is the answer when nothing
+// matches.
+Fault WalkRootChildren(CompoundFile& f, std::u16string_view name, DirEntry& entry) {
+  VisitedEntries seen;
+  seen.Set(0);
+  std::vector<std::uint32_t> pending = {f.rootChild};
+  Fault damage;
+  const auto note = [&damage](const Fault& fault) {
+    if (damage.ok()) damage = fault;
+  };
+  bool found = false;
+  for (std::uint32_t visits = 0; !pending.empty();) {
+    const std::uint32_t current = pending.back();
+    pending.pop_back();
+    if (current == kNoStream) continue;
+    if (seen.Test(current)) {
+      note(Damage(Defect::kLoop, Structure::kDirectoryTree));
+      continue;
+    }
+    if (++visits > limits::kMaxDirectoryVisits) {
+      note(Damage(Defect::kOverLimit, Structure::kDirectoryTree));
+      break;
+    }
+    DirEntry e;
+    if (const Fault fault = ReadDirEntry(f, current, e); !fault.ok()) {
+      if (fault.defect == Defect::kIo) return fault;
+      note(fault);
+      continue;
+    }
+    seen.Set(current);
+    if (IsStream(e) && CompareNames(name, e.Name()) == 0 && (!found || current < entry.index)) {
+      entry = e;
+      found = true;
+    }
+    pending.push_back(e.left);
+    pending.push_back(e.right);
+  }
+  if (found) return kOk;
+  return damage.ok() ? Damage(Defect::kStreamNotFound, Structure::kDirectoryTree) : damage;
+}
+
 // Appends `length` bytes at `offset` of the file to `out`.
 Fault AppendFromFile(CompoundFile& f, std::uint64_t offset, std::uint64_t length, std::vector<std::uint8_t>& out) {
   const std::size_t at = out.size();
@@ -323,68 +387,8 @@ Fault OpenCompoundFile(ByteSource& source, CompoundFile& f) {
 }
 
 Fault FindRootStream(CompoundFile& f, std::u16string_view name, DirEntry& entry) {
-  // First the descent that an ordered tree allows: a handful of entries.
-  {
-    VisitedEntries seen;
-    seen.Set(0);
-    std::uint32_t current = f.rootChild;
-    for (std::uint32_t steps = 0; steps < limits::kMaxDirectoryVisits && !seen.Test(current); ++steps) {
-      DirEntry e;
-      const Fault fault = ReadDirEntry(f, current, e);
-      if (fault.defect == Defect::kIo) return fault;
-      if (!fault.ok()) break;
-      seen.Set(current);
-      const int order = CompareNames(name, e.Name());
-      if (order == 0) {
-        if (!IsStream(e)) break;
-        entry = e;
-        return kOk;
-      }
-      current = order < 0 ? e.left : e.right;
-      if (current == kNoStream) break;
-    }
-  }
-
-  // The descent found nothing, ran into damage or into an unordered tree: walk the whole
-  // sibling tree of the root's children, never into child storages, and take the
-  // lowest-indexed match. Damage met on the way is the answer when nothing matches.
-  VisitedEntries seen;
-  seen.Set(0);
-  std::vector<std::uint32_t> pending = {f.rootChild};
-  Fault damage;
-  const auto note = [&damage](const Fault& fault) {
-    if (damage.ok()) damage = fault;
-  };
-  bool found = false;
-  for (std::uint32_t visits = 0; !pending.empty();) {
-    const std::uint32_t current = pending.back();
-    pending.pop_back();
-    if (current == kNoStream) continue;
-    if (seen.Test(current)) {
-      note(Damage(Defect::kLoop, Structure::kDirectoryTree));
-      continue;
-    }
-    if (++visits > limits::kMaxDirectoryVisits) {
-      note(Damage(Defect::kOverLimit, Structure::kDirectoryTree));
-      break;
-    }
-    DirEntry e;
-    const Fault fault = ReadDirEntry(f, current, e);
-    if (fault.defect == Defect::kIo) return fault;
-    if (!fault.ok()) {
-      note(fault);
-      continue;
-    }
-    seen.Set(current);
-    if (IsStream(e) && CompareNames(name, e.Name()) == 0 && (!found || current < entry.index)) {
-      entry = e;
-      found = true;
-    }
-    pending.push_back(e.left);
-    pending.push_back(e.right);
-  }
-  if (found) return kOk;
-  return damage.ok() ? Damage(Defect::kStreamNotFound, Structure::kDirectoryTree) : damage;
+  if (const Fault fault = Descend(f, name, entry); fault.ok() || fault.defect == Defect::kIo) return fault;
+  return WalkRootChildren(f, name, entry);
 }
 
 Fault ReadStream(CompoundFile& f, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
