@@ -68,13 +68,23 @@ class PropertyStorage final : public RefCounted<IPropertyStorage> {
   HRESULT ReadMultiple(ULONG cpspec, const PROPSPEC rgpspec[], PROPVARIANT rgpropvar[]) override {
     if (cpspec == 0) return S_FALSE;
     if (rgpspec == nullptr || rgpropvar == nullptr) return E_INVALIDARG;
-    // Names are not offered: a spec by name reads as an id no property has.
-    std::vector<PROPID> ids(cpspec);
-    for (ULONG i = 0; i < cpspec; ++i) ids[i] = rgpspec[i].ulKind == PRSPEC_PROPID ? rgpspec[i].propid : PROPID{0};
-    std::vector<Fault> faults(cpspec);
-    propset::ReadProperties(set_.section, ids, std::span<PROPVARIANT>(rgpropvar, cpspec), faults);
+    // Properties are named by id only: a spec by name finds nothing and stays VT_EMPTY.
+    std::vector<PROPID> ids;
+    std::vector<ULONG> at;
+    for (ULONG i = 0; i < cpspec; ++i) {
+      PropVariantInit(&rgpropvar[i]);
+      if (rgpspec[i].ulKind != PRSPEC_PROPID) continue;
+      ids.push_back(rgpspec[i].propid);
+      at.push_back(i);
+    }
+    std::vector<PROPVARIANT> values(ids.size());
+    std::vector<Fault> faults(ids.size());
+    propset::ReadProperties(set_.section, ids, values, faults);
     bool any = false;
-    for (ULONG i = 0; i < cpspec; ++i) any |= rgpspec[i].ulKind == PRSPEC_PROPID && faults[i].ok();
+    for (std::size_t k = 0; k < ids.size(); ++k) {
+      rgpropvar[at[k]] = values[k];  // the caller's record takes over the value's block
+      any |= faults[k].ok();
+    }
     return any ? S_OK : S_FALSE;
   }
 
