@@ -9,6 +9,11 @@
 //   wide-root.xls       20,000 streams of 4 KiB directly under the root, summary stored last
 //   long-mini.xls       8,000 streams of 2,000 bytes (all in the mini stream) before a small
 //                       summary stream at the end of a 16 MB mini stream
+//   hostile-variants.xls  the costliest summary stream to decode: 2 MiB (the largest read)
+//                       holding one vector of empty variants, 24 bytes each once decoded, which
+//                       all six properties the tool asks for name
+//   hostile-names.xls   a 2 MiB summary stream of empty part names that the heading pairs
+//                       list twice over
 //
 // The 100 MiB and 1 GiB files share their directory shape and differ only in stream sizes,
 // so what the tool reads from them should not differ. Filler is generated while writing;
@@ -32,13 +37,14 @@
 
 namespace {
 
+constexpr std::size_t kLargestStream = 2'097'152;  // the largest summary stream the tool reads
+
 using testdoc::CfbOptions;
 using testdoc::Entry;
 
-const std::vector<testdoc::Group> kGroups = {
-    {"Worksheets", 3}, {"Charts", 1}, {"Modules", 1}, {"Named Ranges", 2}};
-const std::vector<std::string> kParts = {"Summary",      "Q3 Sales", "Forecast", "Revenue Chart",
-                                         "Macros",       "Print_Area", "Totals"};
+const std::vector<testdoc::Group> kGroups = {{"Worksheets", 3}, {"Charts", 1}, {"Modules", 1}, {"Named Ranges", 2}};
+const std::vector<std::string> kParts = {"Summary", "Q3 Sales",   "Forecast", "Revenue Chart",
+                                         "Macros",  "Print_Area", "Totals"};
 
 std::u16string Numbered(std::u16string_view prefix, unsigned i) {
   char digits[16];
@@ -102,6 +108,45 @@ void LongMini(const std::string& path) {
   testdoc::WriteCompoundFile(path, root, SummariesLast(9));
 }
 
+// The largest summary stream read: `value` as property 12 and, when `shareAll`, the
+// table entries of the other five properties the tool asks for pointing at it too.
+void LargestSummary(const std::string& path, testdoc::Bytes value,
+                    std::vector<std::pair<std::uint32_t, testdoc::Bytes>> more, bool shareAll) {
+  testdoc::Section section{testdoc::kFmtidDocSummary, {}};
+  section.props.emplace_back(12, std::move(value));
+  for (auto& p : more) section.props.push_back(std::move(p));
+  if (shareAll) {
+    for (const std::uint32_t id : {1u, 2u, 13u, 14u, 15u}) section.props.emplace_back(id, testdoc::I4(0));
+  }
+  testdoc::PropertySet set = testdoc::BuildPropertySet({section});
+  if (shareAll) {
+    const auto shared = static_cast<std::uint32_t>(set.ValueOffset(0, 12) - set.sections[0].start);
+    for (const testdoc::PropLoc& p : set.sections[0].props) testdoc::PutU32(set.bytes, p.tableEntry + 4, shared);
+  }
+  if (set.bytes.size() > kLargestStream) throw std::runtime_error("summary stream over the limit");
+  testdoc::Entry summary = testdoc::StreamOf(testdoc::kDocSummaryName, std::move(set.bytes));
+  testdoc::WriteCompoundFile(path, {testdoc::FillerStream(u"Workbook", 16384), std::move(summary)});
+}
+
+void HostileVariants(const std::string& path) {
+  // 4 bytes a variant; the rest of the stream is headers and the table.
+  const std::size_t count = (kLargestStream - 160) / 4;
+  LargestSummary(path, testdoc::VectorVariant(std::vector<testdoc::Bytes>(count, testdoc::ElemEmpty())), {}, true);
+}
+
+void HostileNames(const std::string& path) {
+  // Empty names take 4 bytes each (a zero count); the first of five groups lists them
+  // all, the two skipped groups step back over them, and the fourth lists them again.
+  const auto count = static_cast<std::int32_t>((kLargestStream - 400) / 4);
+  const std::vector<testdoc::Group> groups = {{"A", count}, {"B", -count}, {"C", 0}, {"D", count}, {"E", 0}};
+  testdoc::Bytes parts = testdoc::ElemRaw(testdoc::kVtVector | testdoc::kVtLpstr, {});
+  for (const std::uint32_t v : {static_cast<std::uint32_t>(count)}) {
+    for (int i = 0; i < 4; ++i) parts.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+  parts.resize(parts.size() + 4 * static_cast<std::size_t>(count), 0);
+  LargestSummary(path, testdoc::HeadingPairs(groups), {{13, std::move(parts)}}, false);
+}
+
 struct Job {
   const char* name;
   std::function<void(const std::string&)> write;
@@ -123,6 +168,8 @@ int main(int argc, char** argv) {
       {"v4-1g.xls", [](const std::string& p) { ManyStreams(p, 12, 4000, 1024 * kMiB); }},
       {"wide-root.xls", WideRoot},
       {"long-mini.xls", LongMini},
+      {"hostile-variants.xls", HostileVariants},
+      {"hostile-names.xls", HostileNames},
   };
   const std::string dir = argv[1];
   try {

@@ -232,10 +232,9 @@ void WriteSample(Seeds& s, const fs::path& dir) {
     docprops::cfb::CompoundFile file;
     docprops::cfb::DirEntry entry;
     std::vector<std::uint8_t> stream;
-    if (docprops::cfb::OpenCompoundFile(source, file) == docprops::cfb::Fault::kNone &&
-        docprops::cfb::FindRootStream(file, testdoc::kDocSummaryName, entry) == docprops::cfb::Fault::kNone &&
-        docprops::cfb::ReadStream(file, entry, docprops::limits::kMaxPropertyStreamBytes, stream) ==
-            docprops::cfb::Fault::kNone) {
+    if (docprops::cfb::OpenCompoundFile(source, file).ok() &&
+        docprops::cfb::FindRootStream(file, testdoc::kDocSummaryName, entry).ok() &&
+        docprops::cfb::ReadStream(file, entry, docprops::limits::kMaxPropertyStreamBytes, stream).ok()) {
       s.Stream("sample-" + p.filename().string() + ".dsi", stream);
     }
   };

@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   docprops::ReportText.clear();
   std::string echo;
   console::CaptureForTesting(&echo);
-  docprops::ScanDocument("fuzz-input");
+  docprops::ScanDocument(u"fuzz-input");
   console::CaptureForTesting(nullptr);
 
   if (!ReleasesInReverseOrder(g_releases)) Fail("interfaces not released exactly once in reverse order");

@@ -8,17 +8,21 @@
 //
 // Failures are silent: the report is simply empty and the status 0.
 
-#include <cstring>
+#include <string>
 
 #include "console/standard_output.h"
 #include "docprops/document_scan.h"
 #include "docprops/heading_groups.h"
+#include "docprops/reader/utf16.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) return 0;
-  if (std::strcmp(argv[1], "-t") == 0) return -1;
   console::Start();
-  docprops::ScanDocument(argv[1]);
+  // The argument as a wide string, without loss: the document opened is the file its
+  // bytes name, whatever they are.
+  const std::u16string argument = docprops::WidePath(argv[1]);
+  if (argument == u"-t") return -1;
+  docprops::ScanDocument(argument.c_str());
   console::PrintString(docprops::ReportText.c_str());
   console::Flush();
   return 0;

@@ -12,7 +12,7 @@ constexpr ULONG kDocPartsAt = 4;
 
 }  // namespace
 
-void ScanDocument(const char* path) {
+void ScanDocument(const char16_t* path) {
   IStorage* storage = nullptr;
   if (StgOpenStorage(path, nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, &storage) != S_OK) return;
 
@@ -25,7 +25,7 @@ void ScanDocument(const char* path) {
   IPropertyStorage* summary = nullptr;
   if (setStorage->Open(FMTID_DocSummaryInformation, STGM_READ | STGM_SHARE_EXCLUSIVE, &summary) == S_OK) {
     PROPSPEC request[kRequested];
-    const PROPID ids[kRequested] = {PIDDSI_MANAGER, PIDDSI_COMPANY, PIDDSI_CATEGORY,
+    const PROPID ids[kRequested] = {PIDDSI_MANAGER,     PIDDSI_COMPANY,  PIDDSI_CATEGORY,
                                     PIDDSI_HEADINGPAIR, PIDDSI_DOCPARTS, PID_CODEPAGE};
     PROPVARIANT values[kRequested];
     for (ULONG i = 0; i < kRequested; ++i) {

@@ -8,6 +8,6 @@ namespace docprops {
 // ReportText, and its echoes are already on the console. Every failure is silent and
 // skips only what depends on it; every interface obtained is released exactly once, in
 // reverse order of acquisition, and every value read is freed.
-void ScanDocument(const char* path);
+void ScanDocument(const char16_t* path);
 
 }  // namespace docprops

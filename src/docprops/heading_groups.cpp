@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "console/standard_output.h"
+#include "docprops/heading_pairs.h"
 #include "docprops/reader/utf16.h"
 
 namespace docprops {
@@ -26,27 +27,9 @@ std::string HeadingText(std::span<const PROPVARIANT> pairs, std::uint64_t at) {
   return {};
 }
 
-// The number of parts of a group, signed; 0 for a missing element or another type.
-std::int32_t GroupCount(std::span<const PROPVARIANT> pairs, std::uint64_t at) {
-  if (at >= pairs.size()) return 0;
-  const PROPVARIANT& v = pairs[at];
-  switch (v.vt) {
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-      return v.lVal;
-    case VT_I2:
-      return v.iVal;
-    case VT_I1:
-      return static_cast<std::int8_t>(v.bVal);
-    case VT_UI2:
-      return v.uiVal;
-    case VT_UI1:
-      return v.bVal;
-    default:
-      return 0;
-  }
+// The number of parts of a group; 0 for a missing element.
+std::int32_t CountAt(std::span<const PROPVARIANT> pairs, std::uint64_t at) {
+  return at < pairs.size() ? GroupCount(pairs[at]) : 0;
 }
 
 // The running part index moves in signed 32-bit arithmetic, wrapping as such.
@@ -70,7 +53,7 @@ void ListHeadingGroups(const PROPVARIANT& headingPairs, const PROPVARIANT& docPa
   for (std::uint64_t pos = 0; pos < n; pos += 2) {
     const std::uint32_t p = static_cast<std::uint32_t>(pos);
     const bool listed = p == 0 || p == n - 4u || p == n - 2u;  // unsigned: below 4 groups only 0 can match
-    const std::int32_t count = GroupCount(pairs, pos + 1);
+    const std::int32_t count = CountAt(pairs, pos + 1);
     if (!listed) {
       index = Advance(index, count);
       continue;

@@ -4,30 +4,58 @@
 #include <new>
 
 namespace docprops {
+namespace {
+
+// Sits before the bytes a block hands out, at their full alignment.
+struct alignas(std::max_align_t) BlockHeader {
+  std::size_t holders;
+};
+
+BlockHeader* HeaderOf(void* block) { return static_cast<BlockHeader*>(block) - 1; }
+
+void* HeldBlock(const PROPVARIANT& v) {
+  switch (v.vt) {
+    case VT_LPSTR: return v.pszVal;
+    case VT_LPWSTR: return v.pwszVal;
+    case VT_VECTOR | VT_LPSTR: return v.calpstr.pElems;
+    case VT_VECTOR | VT_LPWSTR: return v.calpwstr.pElems;
+    case VT_VECTOR | VT_VARIANT: return v.capropvar.pElems;
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+void* NewValueBlock(std::size_t bytes) {
+  auto* header = static_cast<BlockHeader*>(::operator new(sizeof(BlockHeader) + bytes));
+  header->holders = 1;
+  return header + 1;
+}
+
+void ShareValueBlock(void* block) { ++HeaderOf(block)->holders; }
+
+void ReleaseValueBlock(void* block) {
+  BlockHeader* header = HeaderOf(block);
+  if (--header->holders == 0) ::operator delete(header);
+}
 
 void PropVariantInit(PROPVARIANT* pvar) { std::memset(static_cast<void*>(pvar), 0, sizeof(PROPVARIANT)); }
 
 HRESULT PropVariantClear(PROPVARIANT* pvar) {
   if (pvar == nullptr) return S_OK;
-  switch (pvar->vt) {
-    case VT_LPSTR:
-      delete[] pvar->pszVal;
-      break;
-    case VT_LPWSTR:
-      delete[] pvar->pwszVal;
-      break;
-    case VT_VECTOR | VT_LPSTR:
-    case VT_VECTOR | VT_LPWSTR:
-    case VT_VECTOR | VT_VARIANT:
-      // A vector's elements and their strings live in the one block its array starts.
-      ::operator delete(pvar->vt == (VT_VECTOR | VT_LPSTR)    ? static_cast<void*>(pvar->calpstr.pElems)
-                        : pvar->vt == (VT_VECTOR | VT_LPWSTR) ? static_cast<void*>(pvar->calpwstr.pElems)
-                                                              : static_cast<void*>(pvar->capropvar.pElems));
-      break;
-    default:
-      break;  // scalars and data-less values own nothing
+  if (pvar->wReserved1 == kHoldsValueBlock) {
+    if (void* block = HeldBlock(*pvar); block != nullptr) ReleaseValueBlock(block);
   }
   PropVariantInit(pvar);
+  return S_OK;
+}
+
+HRESULT PropVariantCopy(PROPVARIANT* pvarDest, const PROPVARIANT* pvarSrc) {
+  if (pvarDest == nullptr || pvarSrc == nullptr) return E_POINTER;
+  *pvarDest = *pvarSrc;
+  if (pvarDest->wReserved1 == kHoldsValueBlock) {
+    if (void* block = HeldBlock(*pvarDest); block != nullptr) ShareValueBlock(block);
+  }
   return S_OK;
 }
 

@@ -2,18 +2,35 @@
 
 #include <memory>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "docprops/reader/byte_source.h"
 #include "docprops/reader/compound_file.h"
-#include "docprops/reader/limits.h"
-#include "docprops/reader/property_set.h"
+#include "docprops/reader/set_stream.h"
+#include "docprops/reader/utf16.h"
 
 namespace docprops {
 namespace {
 
 ReleaseObserver g_releaseObserver = nullptr;
+
+// The platform's result code for a reader's fault.
+HRESULT ResultOf(const Fault& fault) {
+  switch (fault.defect) {
+    case Defect::kNone: return S_OK;
+    case Defect::kNotFound:
+    case Defect::kStreamNotFound:
+    case Defect::kNoSection: return STG_E_FILENOTFOUND;
+    case Defect::kPermissionDenied:
+    case Defect::kNotRegularFile: return STG_E_ACCESSDENIED;
+    case Defect::kLocked: return STG_E_LOCKVIOLATION;
+    case Defect::kIo: return STG_E_READFAULT;
+    case Defect::kNotCompoundFile: return STG_E_FILEALREADYEXISTS;
+    default: return STG_E_DOCFILECORRUPT;
+  }
+}
 
 // Reference counting shared by the three objects.
 template <typename Interface>
@@ -44,32 +61,29 @@ class RefCounted : public Interface {
   ULONG refs_ = 1;
 };
 
-// The name of the stream that holds a property set.
-const char16_t* StreamNameOf(REFFMTID fmtid) {
-  if (fmtid == FMTID_SummaryInformation) return u"\u0005SummaryInformation";
-  // The user-defined set is the second section of the document summary stream.
-  if (fmtid == FMTID_DocSummaryInformation || fmtid == FMTID_UserDefinedProperties) {
-    return u"\u0005DocumentSummaryInformation";
-  }
-  return nullptr;
-}
-
 class PropertyStorage final : public RefCounted<IPropertyStorage> {
  public:
-  // Takes the stream's bytes; `section` refers into them, and a vector's move keeps them
-  // where they are.
-  PropertyStorage(std::vector<std::uint8_t> stream, const propset::Section& section)
-      : stream_(std::move(stream)), section_(section) {}
+  explicit PropertyStorage(SetStream set) : set_(std::move(set)) {}
 
   HRESULT ReadMultiple(ULONG cpspec, const PROPSPEC rgpspec[], PROPVARIANT rgpropvar[]) override {
     if (cpspec == 0) return S_FALSE;
     if (rgpspec == nullptr || rgpropvar == nullptr) return E_INVALIDARG;
-    bool any = false;
-    std::uint64_t budget = section_.bytes.size();
+    // Properties are named by id only: a spec by name finds nothing and stays VT_EMPTY.
+    std::vector<PROPID> ids;
+    std::vector<ULONG> at;
     for (ULONG i = 0; i < cpspec; ++i) {
       PropVariantInit(&rgpropvar[i]);
-      if (rgpspec[i].ulKind != PRSPEC_PROPID) continue;  // names are not offered
-      any |= propset::ReadProperty(section_, rgpspec[i].propid, rgpropvar[i], budget) == propset::Fault::kNone;
+      if (rgpspec[i].ulKind != PRSPEC_PROPID) continue;
+      ids.push_back(rgpspec[i].propid);
+      at.push_back(i);
+    }
+    std::vector<PROPVARIANT> values(ids.size());
+    std::vector<Fault> faults(ids.size());
+    propset::ReadProperties(set_.section, ids, values, faults);
+    bool any = false;
+    for (std::size_t k = 0; k < ids.size(); ++k) {
+      rgpropvar[at[k]] = values[k];  // the caller's record takes over the value's block
+      any |= faults[k].ok();
     }
     return any ? S_OK : S_FALSE;
   }
@@ -79,16 +93,21 @@ class PropertyStorage final : public RefCounted<IPropertyStorage> {
   const IID& OwnIid() const override { return IID_IPropertyStorage; }
 
  private:
-  std::vector<std::uint8_t> stream_;
-  propset::Section section_;
+  SetStream set_;
 };
+
+class PropertySetStorage;
 
 class Storage final : public RefCounted<IStorage> {
  public:
   // `file` reads from `source`, which the storage keeps open for its lifetime.
-  Storage(std::unique_ptr<ByteSource> source, cfb::CompoundFile file) : source_(std::move(source)), file_(std::move(file)) {}
+  Storage(std::unique_ptr<ByteSource> source, cfb::CompoundFile file)
+      : source_(std::move(source)), file_(std::move(file)) {}
   cfb::CompoundFile& File() { return file_; }
   HRESULT QueryInterface(REFIID riid, void** ppvObject) override;
+  void Forget(const PropertySetStorage* sets) {
+    if (sets_ == sets) sets_ = nullptr;
+  }
 
  protected:
   const char* Name() const override { return "IStorage"; }
@@ -97,38 +116,35 @@ class Storage final : public RefCounted<IStorage> {
  private:
   std::unique_ptr<ByteSource> source_;
   cfb::CompoundFile file_;
+  PropertySetStorage* sets_ = nullptr;  // the live property-set storage, if any
 };
 
+// The storage's property-set storage: another face of the same document, so it holds a
+// reference to the storage and answers for it every interface but its own.
 class PropertySetStorage final : public RefCounted<IPropertySetStorage> {
  public:
   explicit PropertySetStorage(Storage* storage) : storage_(storage) { storage_->AddRef(); }
+
+  HRESULT QueryInterface(REFIID riid, void** ppvObject) override {
+    if (riid == IID_IPropertySetStorage) return RefCounted::QueryInterface(riid, ppvObject);
+    return storage_->QueryInterface(riid, ppvObject);
+  }
 
   HRESULT Open(REFFMTID rfmtid, DWORD grfMode, IPropertyStorage** ppprstg) override {
     if (ppprstg == nullptr) return E_POINTER;
     *ppprstg = nullptr;
     if (grfMode != (STGM_READ | STGM_SHARE_EXCLUSIVE)) return STG_E_INVALIDFLAG;  // read-only
-    const char16_t* name = StreamNameOf(rfmtid);
-    if (name == nullptr) return STG_E_FILENOTFOUND;
-    cfb::DirEntry entry;
-    std::vector<std::uint8_t> stream;
-    if (cfb::FindRootStream(storage_->File(), name, entry) != cfb::Fault::kNone) return STG_E_FILENOTFOUND;
-    std::uint64_t present = 0;
-    if (cfb::ReadStream(storage_->File(), entry, limits::kMaxPropertyStreamBytes, stream, &present) !=
-        cfb::Fault::kNone) {
-      return STG_E_DOCFILECORRUPT;
-    }
-    // Values are decoded only from bytes the file holds. A truncated document whose cut
-    // falls inside the property set then lists its values whole or not at all, never
-    // names completed with the zeros that stand in for the missing bytes.
-    stream.resize(static_cast<std::size_t>(present));
-    propset::Section section;
-    if (propset::FindSection(stream, rfmtid, section) != propset::Fault::kNone) return STG_E_FILENOTFOUND;
-    *ppprstg = new PropertyStorage(std::move(stream), section);
+    SetStream set;
+    if (const Fault fault = ReadSetStream(storage_->File(), rfmtid, set); !fault.ok()) return ResultOf(fault);
+    *ppprstg = new PropertyStorage(std::move(set));
     return S_OK;
   }
 
  protected:
-  ~PropertySetStorage() override { storage_->Release(); }
+  ~PropertySetStorage() override {
+    storage_->Forget(this);
+    storage_->Release();
+  }
   const char* Name() const override { return "IPropertySetStorage"; }
   const IID& OwnIid() const override { return IID_IPropertySetStorage; }
 
@@ -138,7 +154,12 @@ class PropertySetStorage final : public RefCounted<IPropertySetStorage> {
 
 HRESULT Storage::QueryInterface(REFIID riid, void** ppvObject) {
   if (ppvObject != nullptr && riid == IID_IPropertySetStorage) {
-    *ppvObject = static_cast<IPropertySetStorage*>(new PropertySetStorage(this));
+    if (sets_ != nullptr) {
+      sets_->AddRef();
+    } else {
+      sets_ = new PropertySetStorage(this);
+    }
+    *ppvObject = static_cast<IPropertySetStorage*>(sets_);
     return S_OK;
   }
   return RefCounted<IStorage>::QueryInterface(riid, ppvObject);
@@ -146,7 +167,7 @@ HRESULT Storage::QueryInterface(REFIID riid, void** ppvObject) {
 
 }  // namespace
 
-HRESULT StgOpenStorage(const char* pwcsName, IStorage* pstgPriority, DWORD grfMode, SNB snbExclude, DWORD reserved,
+HRESULT StgOpenStorage(const OLECHAR* pwcsName, IStorage* pstgPriority, DWORD grfMode, SNB snbExclude, DWORD reserved,
                        IStorage** ppstgOpen) {
   if (ppstgOpen == nullptr) return E_POINTER;
   *ppstgOpen = nullptr;
@@ -154,19 +175,11 @@ HRESULT StgOpenStorage(const char* pwcsName, IStorage* pstgPriority, DWORD grfMo
   if (pstgPriority != nullptr || snbExclude != nullptr || reserved != 0) return E_INVALIDARG;
   if (grfMode != (STGM_READ | STGM_SHARE_DENY_WRITE)) return STG_E_INVALIDFLAG;  // never opened for writing
   std::unique_ptr<ByteSource> source;
-  if (!OpenSource(pwcsName, source).ok()) return STG_E_FILENOTFOUND;
+  if (const Fault fault = OpenSource(PathFromWide(pwcsName).c_str(), source); !fault.ok()) return ResultOf(fault);
   cfb::CompoundFile file;
-  switch (cfb::OpenCompoundFile(*source, file)) {
-    case cfb::Fault::kNone:
-      *ppstgOpen = new Storage(std::move(source), std::move(file));
-      return S_OK;
-    case cfb::Fault::kIo:
-      return STG_E_READFAULT;
-    case cfb::Fault::kNotCompoundFile:
-      return STG_E_FILEALREADYEXISTS;
-    default:
-      return STG_E_DOCFILECORRUPT;
-  }
+  if (const Fault fault = cfb::OpenCompoundFile(*source, file); !fault.ok()) return ResultOf(fault);
+  *ppstgOpen = new Storage(std::move(source), std::move(file));
+  return S_OK;
 }
 
 void SetReleaseObserver(ReleaseObserver observer) { g_releaseObserver = observer; }

@@ -32,23 +32,31 @@ struct IPropertyStorage : IUnknown {
 
 struct IPropertySetStorage : IUnknown {
   // Opens the property set with the given format identifier, read-only
-  // (STGM_READ | STGM_SHARE_EXCLUSIVE). STG_E_FILENOTFOUND when the document has none.
+  // (STGM_READ | STGM_SHARE_EXCLUSIVE). STG_E_FILENOTFOUND when the document has none,
+  // STG_E_READFAULT when reading failed, STG_E_DOCFILECORRUPT when it is damaged or
+  // too large.
   virtual HRESULT Open(REFFMTID rfmtid, DWORD grfMode, IPropertyStorage** ppprstg) = 0;
 
  protected:
   ~IPropertySetStorage() = default;
 };
 
+// The storage of an open compound file. Asked for IID_IPropertySetStorage, it gives its
+// property-set storage: one object for as long as any reference to it is held.
 struct IStorage : IUnknown {
  protected:
   ~IStorage() = default;
 };
 
-using SNB = char16_t**;
+using OLECHAR = char16_t;
+using SNB = OLECHAR**;
 
 // Opens a compound file read-only (grfMode STGM_READ | STGM_SHARE_DENY_WRITE), denying
-// writers while it is open. The path is the platform's file name, bytes as given.
-HRESULT StgOpenStorage(const char* pwcsName, IStorage* pstgPriority, DWORD grfMode, SNB snbExclude, DWORD reserved,
+// writers while it is open. The name is wide; it becomes the system's path of bytes as
+// PathFromWide says, so a path taken in through WidePath opens exactly that file.
+// STG_E_FILENOTFOUND, STG_E_ACCESSDENIED, STG_E_LOCKVIOLATION, STG_E_READFAULT,
+// STG_E_FILEALREADYEXISTS (not a compound file) or STG_E_DOCFILECORRUPT on failure.
+HRESULT StgOpenStorage(const OLECHAR* pwcsName, IStorage* pstgPriority, DWORD grfMode, SNB snbExclude, DWORD reserved,
                        IStorage** ppstgOpen);
 
 // Observes the lifetime of the interfaces, for tests: called on every Release with the

@@ -47,7 +47,8 @@ TEST(CommandLine, AnythingElseIsADocumentPath) {
   const std::string& dir = temp.path();
   const testdoc::Bytes doc = testdoc::SimpleDocument({{"Worksheets", 1}}, {"Sheet1"});
   ExpectSilent(RunTool({"/t"}, dir), 0);  // a path (to nothing), not the special argument
-  for (const char* name : {"-T", "--t", "-t ", " -t", "-"}) {
+  // Names whose bytes are not UTF-8 open the very file they name.
+  for (const char* name : {"-T", "--t", "-t ", " -t", "-", "caf\xE9.xls", "\xFF\xFE", "\xED\xA0\x80-t"}) {
     WriteDoc(dir, name, doc);
     const RunResult r = RunTool({name}, dir);
     EXPECT_EQ(r.exitStatus, 0) << name;

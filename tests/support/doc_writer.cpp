@@ -767,15 +767,15 @@ void CheckRange(const Bytes& b, std::size_t offset, std::size_t n) {
 
 void PutU16(Bytes& b, std::size_t offset, std::uint16_t v) {
   CheckRange(b, offset, 2);
-  for (int i = 0; i < 2; ++i) b[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  for (std::size_t i = 0; i < 2; ++i) b[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 void PutU32(Bytes& b, std::size_t offset, std::uint32_t v) {
   CheckRange(b, offset, 4);
-  for (int i = 0; i < 4; ++i) b[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  for (std::size_t i = 0; i < 4; ++i) b[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 void PutU64(Bytes& b, std::size_t offset, std::uint64_t v) {
   CheckRange(b, offset, 8);
-  for (int i = 0; i < 8; ++i) b[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  for (std::size_t i = 0; i < 8; ++i) b[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 std::uint16_t GetU16(const Bytes& b, std::size_t offset) {
   CheckRange(b, offset, 2);
@@ -784,7 +784,7 @@ std::uint16_t GetU16(const Bytes& b, std::size_t offset) {
 std::uint32_t GetU32(const Bytes& b, std::size_t offset) {
   CheckRange(b, offset, 4);
   std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | b[offset + i];
+  for (std::size_t i = 4; i-- > 0;) v = (v << 8) | b[offset + i];
   return v;
 }
 std::uint64_t GetU64(const Bytes& b, std::size_t offset) {

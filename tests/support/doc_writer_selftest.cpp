@@ -68,7 +68,7 @@ void ParseInto(const Bytes& f, Parsed& out) {
     Require(n < nSectors, "sector id past the end: " + std::to_string(n));
     const std::uint64_t off = (std::uint64_t{n} + 1) * S;
     Bytes s(S, 0);
-    std::copy_n(f.begin() + off, std::min<std::uint64_t>(S, f.size() - off), s.begin());
+    std::copy_n(f.begin() + static_cast<std::ptrdiff_t>(off), std::min<std::uint64_t>(S, f.size() - off), s.begin());
     return s;
   };
 

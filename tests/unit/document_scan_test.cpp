@@ -101,9 +101,18 @@ TEST(DocumentScan, ReadMultipleSaysWhetherAnyOfTheSixWasFound) {
     scantest::g_served = document;
     const SourceOpener previous = SetSourceOpener(&scantest::ServeFromMemory);
     IStorage* storage = nullptr;
-    ASSERT_EQ(StgOpenStorage("doc", nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, &storage), S_OK);
+    ASSERT_EQ(StgOpenStorage(u"doc", nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, &storage), S_OK);
     IPropertySetStorage* sets = nullptr;
     ASSERT_EQ(storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets)), S_OK);
+    // One object per interface: asked again, the storage gives the same set storage, and
+    // the set storage answers for the storage.
+    void* again = nullptr;
+    ASSERT_EQ(storage->QueryInterface(IID_IPropertySetStorage, &again), S_OK);
+    EXPECT_EQ(again, sets);
+    sets->Release();
+    ASSERT_EQ(sets->QueryInterface(IID_IStorage, &again), S_OK);
+    EXPECT_EQ(again, storage);
+    storage->Release();
     IPropertyStorage* summary = nullptr;
     ASSERT_EQ(sets->Open(FMTID_DocSummaryInformation, STGM_READ | STGM_SHARE_EXCLUSIVE, &summary), S_OK);
     const PROPID ids[6] = {PIDDSI_MANAGER,     PIDDSI_COMPANY,  PIDDSI_CATEGORY,

@@ -226,7 +226,7 @@ std::string Model(const std::vector<int>& counts, std::size_t elements, const st
     }
     out += "H" + std::to_string(g) + "\r\n";
     for (int i = 0; i < count; ++i, ++index) {
-      if (index >= 0 && index < static_cast<long long>(names.size())) out += "\t" + names[index] + "\r\n";
+      if (index >= 0 && index < static_cast<long long>(names.size())) out += "\t" + names[static_cast<std::size_t>(index)] + "\r\n";
     }
   }
   return out;

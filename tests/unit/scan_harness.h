@@ -35,7 +35,7 @@ inline ScanResult ScanWith(docprops::SourceOpener opener) {
   ScanResult result;
   console::CaptureForTesting(&result.echo);
   docprops::ReportText.clear();
-  docprops::ScanDocument("in-memory.doc");
+  docprops::ScanDocument(u"in-memory.doc");
   console::Flush();
   console::CaptureForTesting(nullptr);
   docprops::SetSourceOpener(previous);

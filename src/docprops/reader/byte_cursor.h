@@ -19,20 +19,20 @@ class ByteCursor {
   std::size_t remaining() const { return bytes_.size() - pos_; }
 
   // Moves to an absolute position; false (position unchanged) past the end.
-  bool Seek(std::uint64_t pos) {
+  [[nodiscard]] bool Seek(std::uint64_t pos) {
     if (pos > bytes_.size()) return false;
     pos_ = static_cast<std::size_t>(pos);
     return true;
   }
-  bool Skip(std::uint64_t n) { return n <= remaining() && Seek(pos_ + n); }
+  [[nodiscard]] bool Skip(std::uint64_t n) { return n <= remaining() && Seek(pos_ + n); }
 
-  bool ReadU8(std::uint8_t& v) { return ReadLe(v); }
-  bool ReadU16(std::uint16_t& v) { return ReadLe(v); }
-  bool ReadU32(std::uint32_t& v) { return ReadLe(v); }
-  bool ReadU64(std::uint64_t& v) { return ReadLe(v); }
+  [[nodiscard]] bool ReadU8(std::uint8_t& v) { return ReadLe(v); }
+  [[nodiscard]] bool ReadU16(std::uint16_t& v) { return ReadLe(v); }
+  [[nodiscard]] bool ReadU32(std::uint32_t& v) { return ReadLe(v); }
+  [[nodiscard]] bool ReadU64(std::uint64_t& v) { return ReadLe(v); }
 
   // The next n bytes as a view, advancing past them.
-  bool ReadBytes(std::uint64_t n, std::span<const std::uint8_t>& out) {
+  [[nodiscard]] bool ReadBytes(std::uint64_t n, std::span<const std::uint8_t>& out) {
     if (n > remaining()) return false;
     out = bytes_.subspan(pos_, static_cast<std::size_t>(n));
     pos_ += static_cast<std::size_t>(n);
@@ -41,7 +41,7 @@ class ByteCursor {
 
   // The bytes [offset, offset + length) of the whole range, or an empty cursor when
   // they do not fit.
-  ByteCursor Sub(std::uint64_t offset, std::uint64_t length) const {
+  [[nodiscard]] ByteCursor Sub(std::uint64_t offset, std::uint64_t length) const {
     if (offset > bytes_.size() || length > bytes_.size() - offset) return ByteCursor();
     return ByteCursor(bytes_.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(length)));
   }
@@ -49,9 +49,9 @@ class ByteCursor {
   // The whole range, independent of the position.
   std::span<const std::uint8_t> bytes() const { return bytes_; }
 
- private:
+  // Any unsigned little-endian value.
   template <typename T>
-  bool ReadLe(T& v) {
+  [[nodiscard]] bool ReadLe(T& v) {
     if (remaining() < sizeof(T)) return false;
     T value = 0;
     for (std::size_t i = 0; i < sizeof(T); ++i) value |= static_cast<T>(static_cast<T>(bytes_[pos_ + i]) << (8 * i));
@@ -60,22 +60,27 @@ class ByteCursor {
     return true;
   }
 
+ private:
   std::span<const std::uint8_t> bytes_;
   std::size_t pos_ = 0;
 };
 
 // Reads a little-endian value at a fixed offset of a small record; 0 when it does not fit.
-inline std::uint32_t U32At(std::span<const std::uint8_t> bytes, std::size_t offset) {
+template <typename T>
+T ValueAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
   ByteCursor c(bytes);
-  std::uint32_t v = 0;
-  if (!c.Seek(offset) || !c.ReadU32(v)) return 0;
+  T v = 0;
+  if (!c.Seek(offset) || !c.ReadLe(v)) return 0;
   return v;
 }
 inline std::uint16_t U16At(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  ByteCursor c(bytes);
-  std::uint16_t v = 0;
-  if (!c.Seek(offset) || !c.ReadU16(v)) return 0;
-  return v;
+  return ValueAt<std::uint16_t>(bytes, offset);
+}
+inline std::uint32_t U32At(std::span<const std::uint8_t> bytes, std::size_t offset) {
+  return ValueAt<std::uint32_t>(bytes, offset);
+}
+inline std::uint64_t U64At(std::span<const std::uint8_t> bytes, std::size_t offset) {
+  return ValueAt<std::uint64_t>(bytes, offset);
 }
 
 }  // namespace docprops

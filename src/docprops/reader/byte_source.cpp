@@ -63,15 +63,12 @@ Fault OpenFile(const char* path, std::unique_ptr<ByteSource>& out) {
   if (fd < 0) {
     switch (errno) {
       case ENOENT:
-      case ENOTDIR:
-        return OpenFault(Defect::kNotFound);
+      case ENOTDIR: return OpenFault(Defect::kNotFound);
       case EACCES:
-      case EPERM:
-        return OpenFault(Defect::kPermissionDenied);
+      case EPERM: return OpenFault(Defect::kPermissionDenied);
       case ENXIO:  // a socket, or a device with nothing behind it
         return OpenFault(Defect::kNotRegularFile);
-      default:
-        return OpenFault(Defect::kIo, errno);
+      default: return OpenFault(Defect::kIo, errno);
     }
   }
   Fault fault;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cassert>
-#include <span>
 
 #include "docprops/reader/byte_cursor.h"
 #include "docprops/reader/limits.h"
@@ -13,7 +12,9 @@ namespace {
 constexpr std::array<std::uint8_t, 8> kSignature = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr std::size_t kHeaderBytes = 512;
 constexpr std::uint32_t kEntryBytes = 128;
-constexpr std::size_t kHeaderTableEntries = 109;
+constexpr std::uint32_t kHeaderTableEntries = 109;
+
+Fault Damage(Defect defect, Structure where) { return Fault{defect, where, 0}; }
 
 bool SectorPresent(const CompoundFile& f, std::uint32_t sector) {
   return sector <= kMaxRegularSector && sector < f.sectorCount;
@@ -23,21 +24,13 @@ std::uint64_t SectorOffset(const CompoundFile& f, std::uint32_t sector) {
   return (static_cast<std::uint64_t>(sector) + 1) << f.sectorShift;
 }
 
-// Reads bytes at any offset; what lies past the end of the file reads as zeros, which
-// is how a partial last sector is completed.
-Fault ReadZeroFilled(CompoundFile& f, std::uint64_t offset, std::span<std::uint8_t> out) {
-  std::uint64_t avail = 0;
-  if (offset < f.fileSize) avail = std::min<std::uint64_t>(out.size(), f.fileSize - offset);
-  if (avail > 0 && f.source->ReadAt(offset, out.first(static_cast<std::size_t>(avail))) != 0) return Fault::kIo;
-  std::fill(out.begin() + static_cast<std::ptrdiff_t>(avail), out.end(), std::uint8_t{0});
-  return Fault::kNone;
-}
-
-// Reads a small range that lies inside one cache block, through the block cache.
-Fault ReadSmall(CompoundFile& f, std::uint64_t offset, std::size_t length, std::span<const std::uint8_t>& out) {
+// Fills `out` with the bytes at `offset` through the block cache; the range lies inside
+// one block. What lies past the end of the file reads as zeros, which is how a partial
+// last sector of the header, a table or the directory is completed.
+Fault ReadCached(CompoundFile& f, std::uint64_t offset, std::span<std::uint8_t> out, Structure where) {
   const std::uint64_t block = offset / limits::kBlockBytes;
   const std::size_t within = static_cast<std::size_t>(offset % limits::kBlockBytes);
-  assert(within + length <= limits::kBlockBytes);
+  assert(within + out.size() <= limits::kBlockBytes);
   CachedBlock* slot = nullptr;
   for (CachedBlock& b : f.cache) {
     if (b.index == block) {
@@ -47,69 +40,39 @@ Fault ReadSmall(CompoundFile& f, std::uint64_t offset, std::size_t length, std::
     if (slot == nullptr || b.lastUse < slot->lastUse) slot = &b;
   }
   if (slot->index != block) {
-    slot->bytes.resize(limits::kBlockBytes);
+    slot->bytes.assign(limits::kBlockBytes, 0);
     slot->index = UINT64_MAX;
-    if (const Fault fault = ReadZeroFilled(f, block * limits::kBlockBytes, slot->bytes); fault != Fault::kNone) {
-      return fault;
+    const std::uint64_t start = block * limits::kBlockBytes;
+    if (start < f.fileSize) {
+      const std::size_t held =
+          static_cast<std::size_t>(std::min<std::uint64_t>(limits::kBlockBytes, f.fileSize - start));
+      if (const int error = f.source->ReadAt(start, std::span<std::uint8_t>(slot->bytes).first(held)); error != 0) {
+        return Fault{Defect::kIo, where, error};
+      }
     }
     slot->index = block;
   }
   slot->lastUse = ++f.useClock;
-  out = std::span<const std::uint8_t>(slot->bytes).subspan(within, length);
-  return Fault::kNone;
+  std::copy_n(slot->bytes.begin() + static_cast<std::ptrdiff_t>(within), out.size(), out.begin());
+  return kOk;
 }
 
-Fault ReadU32Cached(CompoundFile& f, std::uint64_t offset, std::uint32_t& value) {
-  std::span<const std::uint8_t> bytes;
-  if (const Fault fault = ReadSmall(f, offset, 4, bytes); fault != Fault::kNone) return fault;
+Fault ReadU32Cached(CompoundFile& f, std::uint64_t offset, std::uint32_t& value, Structure where) {
+  std::array<std::uint8_t, 4> bytes = {};
+  if (const Fault fault = ReadCached(f, offset, bytes, where); !fault.ok()) return fault;
   value = U32At(bytes, 0);
-  return Fault::kNone;
-}
-
-// Extends a chain's known prefix until it holds `position`. `next` gives the successor
-// of a sector as stored (a sector number or a marker).
-template <typename NextFn>
-Fault ExtendChain(CompoundFile& f, Chain& c, std::uint64_t position, NextFn next) {
-  if (c.sectors.empty()) {
-    if (c.stop != Fault::kNone) return c.stop;
-    if (c.start == kEndOfChain) return c.stop = Fault::kChainTooShort;
-    if (!SectorPresent(f, c.start)) return c.stop = Fault::kBadSectorId;
-    c.sectors.push_back(c.start);
-    c.tortoise = c.start;
-  }
-  while (c.sectors.size() <= position) {
-    if (c.stop != Fault::kNone) return c.stop;
-    // Brent's method finds any cycle within about three times the sectors present;
-    // this bound only backs that up.
-    if (c.sectors.size() > 3 * f.sectorCount + 2) return c.stop = Fault::kChainCycle;
-    std::uint32_t n = 0;
-    if (const Fault fault = next(f, c.sectors.back(), n); fault != Fault::kNone) {
-      if (fault != Fault::kIo) c.stop = fault;  // an I/O failure may pass; damage does not
-      return fault;
-    }
-    if (n == kEndOfChain) return c.stop = Fault::kChainTooShort;
-    if (!SectorPresent(f, n)) return c.stop = Fault::kBadSectorId;
-    if (n == c.tortoise) return c.stop = Fault::kChainCycle;
-    c.sectors.push_back(n);
-    if (++c.lambda == c.power) {
-      c.tortoise = n;
-      c.power *= 2;
-      c.lambda = 0;
-    }
-  }
-  return Fault::kNone;
+  return kOk;
 }
 
 // The successor of an index sector is the last number it holds. Real writers end the
-// chain with either marker.
+// chain with either the end-of-chain or the free marker.
 Fault IndexNext(CompoundFile& f, std::uint32_t sector, std::uint32_t& next) {
-  std::array<std::uint8_t, 4> bytes = {};
-  if (const Fault fault = ReadZeroFilled(f, SectorOffset(f, sector) + f.sectorSize - 4, bytes); fault != Fault::kNone) {
+  if (const Fault fault = ReadU32Cached(f, SectorOffset(f, sector) + f.sectorSize - 4, next, Structure::kIndexChain);
+      !fault.ok()) {
     return fault;
   }
-  next = U32At(bytes, 0);
   if (next > kMaxRegularSector) next = kEndOfChain;
-  return Fault::kNone;
+  return kOk;
 }
 
 // The allocation-table entry of a sector: its successor in whatever chain holds it.
@@ -117,128 +80,55 @@ Fault IndexNext(CompoundFile& f, std::uint32_t sector, std::uint32_t& next) {
 Fault TableNext(CompoundFile& f, std::uint32_t sector, std::uint32_t& next) {
   const std::uint32_t perSector = f.sectorSize / 4;
   const std::uint32_t tableIndex = sector / perSector;
-  if (tableIndex >= f.tableSectorCount) return Fault::kTableIndexOutOfRange;
+  if (tableIndex >= f.tableSectorCount) return Damage(Defect::kOutOfRange, Structure::kTable);
   std::uint32_t tableSector = 0;
   if (tableIndex < kHeaderTableEntries) {
     tableSector = f.headerTable[tableIndex];
   } else {
     const std::uint32_t k = tableIndex - kHeaderTableEntries;
     const std::uint32_t perIndexSector = perSector - 1;
-    const Fault fault = ExtendChain(f, f.indexChain, k / perIndexSector, IndexNext);
-    if (fault == Fault::kIo) return fault;
-    if (fault != Fault::kNone) return Fault::kIndexChainBroken;
-    const std::uint64_t at = SectorOffset(f, f.indexChain.sectors[k / perIndexSector]) + 4ull * (k % perIndexSector);
-    if (const Fault f2 = ReadU32Cached(f, at, tableSector); f2 != Fault::kNone) return f2;
+    std::uint32_t indexSector = 0;
+    if (const Fault fault = ChainSector(f, f.indexChain, k / perIndexSector, indexSector); !fault.ok()) return fault;
+    const std::uint64_t at = SectorOffset(f, indexSector) + 4ull * (k % perIndexSector);
+    if (const Fault fault = ReadU32Cached(f, at, tableSector, Structure::kIndexChain); !fault.ok()) return fault;
   }
-  if (!SectorPresent(f, tableSector)) return Fault::kBadSectorId;
-  return ReadU32Cached(f, SectorOffset(f, tableSector) + 4ull * (sector % perSector), next);
+  if (!SectorPresent(f, tableSector)) return Damage(Defect::kBadSectorId, Structure::kTable);
+  return ReadU32Cached(f, SectorOffset(f, tableSector) + 4ull * (sector % perSector), next, Structure::kTable);
 }
 
 // The mini-table entry of a mini sector.
 Fault MiniTableNext(CompoundFile& f, std::uint32_t miniSector, std::uint32_t& next) {
   const std::uint64_t byteOffset = static_cast<std::uint64_t>(miniSector) * 4;
-  const std::uint64_t position = byteOffset >> f.sectorShift;
-  if (position >= f.sectorCount) return Fault::kBadSectorId;
-  if (const Fault fault = ExtendChain(f, f.miniTable, position, TableNext); fault != Fault::kNone) return fault;
-  return ReadU32Cached(f, SectorOffset(f, f.miniTable.sectors[position]) + (byteOffset & (f.sectorSize - 1)), next);
+  std::uint32_t sector = 0;
+  if (const Fault fault = ChainSector(f, f.miniTable, byteOffset >> f.sectorShift, sector); !fault.ok()) return fault;
+  return ReadU32Cached(f, SectorOffset(f, sector) + (byteOffset & (f.sectorSize - 1)), next, Structure::kMiniTable);
 }
 
-// Copies one mini sector into `out` (at most 64 bytes); bytes past the mini stream's
-// size or past the end of the file read as zeros, and a mini sector must start inside
-// the mini stream. `fromFile` receives how many leading bytes of `out` the file holds.
-Fault ReadMiniSector(CompoundFile& f, std::uint32_t miniSector, std::span<std::uint8_t> out, std::size_t& fromFile) {
-  const std::uint64_t byteOffset = static_cast<std::uint64_t>(miniSector) * kMiniSectorBytes;
-  if (byteOffset >= f.miniStreamSize) return Fault::kBadMiniSector;
-  const std::uint64_t position = byteOffset >> f.sectorShift;
-  if (position >= f.sectorCount) return Fault::kBadMiniSector;
-  if (const Fault fault = ExtendChain(f, f.miniStream, position, TableNext); fault != Fault::kNone) return fault;
-  std::span<const std::uint8_t> bytes;
-  const std::uint64_t at = SectorOffset(f, f.miniStream.sectors[position]) + (byteOffset & (f.sectorSize - 1));
-  if (const Fault fault = ReadSmall(f, at, kMiniSectorBytes, bytes); fault != Fault::kNone) return fault;
-  const std::uint64_t valid = std::min<std::uint64_t>(kMiniSectorBytes, f.miniStreamSize - byteOffset);
-  for (std::size_t i = 0; i < out.size(); ++i) out[i] = i < valid ? bytes[i] : 0;
-  const std::uint64_t inFile = at < f.fileSize ? f.fileSize - at : 0;
-  fromFile = static_cast<std::size_t>(std::min<std::uint64_t>({valid, inFile, out.size()}));
-  return Fault::kNone;
-}
-
-Fault ReadMiniStream(CompoundFile& f, const DirEntry& e, std::vector<std::uint8_t>& out, std::uint64_t& present) {
-  if (e.size > f.miniStreamSize) return Fault::kStreamTooLarge;
-  const std::size_t size = static_cast<std::size_t>(e.size);
-  std::vector<std::uint8_t> data(size);
-  std::uint64_t inFile = size;
-  std::vector<std::uint32_t> seen;  // at most 64 mini sectors: under the cutoff
-  std::uint32_t m = e.start;
-  for (std::size_t done = 0; done < size; done += kMiniSectorBytes) {
-    if (m == kEndOfChain) return Fault::kChainTooShort;
-    if (m > kMaxRegularSector) return Fault::kBadSectorId;
-    if (std::find(seen.begin(), seen.end(), m) != seen.end()) return Fault::kChainCycle;
-    seen.push_back(m);
-    const std::size_t take = std::min<std::size_t>(kMiniSectorBytes, size - done);
-    std::size_t fromFile = 0;
-    if (const Fault fault = ReadMiniSector(f, m, std::span<std::uint8_t>(data).subspan(done, take), fromFile);
-        fault != Fault::kNone) {
-      return fault;
+// Whether `sector` may stand in a chain of this kind; the fault when it may not.
+Fault CheckMember(const CompoundFile& f, const Chain& c, std::uint32_t sector) {
+  if (sector > kMaxRegularSector) return Damage(Defect::kBadSectorId, c.where);
+  if (c.link == Link::kMiniTable) {
+    // A mini sector must start inside the mini stream.
+    if (static_cast<std::uint64_t>(sector) * kMiniSectorBytes >= f.miniStreamSize) {
+      return Damage(Defect::kOutOfRange, c.where);
     }
-    if (fromFile < take) inFile = std::min<std::uint64_t>(inFile, done + fromFile);
-    if (done + take < size) {
-      if (const Fault fault = MiniTableNext(f, m, m); fault != Fault::kNone) return fault;
-    }
+    return kOk;
   }
-  out = std::move(data);
-  present = inFile;
-  return Fault::kNone;
-}
-
-Fault ReadRegularStream(CompoundFile& f, const DirEntry& e, std::vector<std::uint8_t>& out, std::uint64_t& present) {
-  if (e.size > f.fileSize) return Fault::kStreamTooLarge;
-  const std::uint64_t count = (e.size + f.sectorSize - 1) >> f.sectorShift;
-  std::vector<std::uint32_t> sectors;
-  sectors.reserve(static_cast<std::size_t>(count));
-  std::uint32_t s = e.start;
-  for (std::uint64_t k = 0; k < count; ++k) {
-    if (s == kEndOfChain) return Fault::kChainTooShort;
-    if (!SectorPresent(f, s)) return Fault::kBadSectorId;
-    sectors.push_back(s);
-    if (k + 1 < count) {
-      if (const Fault fault = TableNext(f, s, s); fault != Fault::kNone) return fault;
-    }
-  }
-  std::vector<std::uint32_t> sorted = sectors;
-  std::sort(sorted.begin(), sorted.end());
-  if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return Fault::kChainCycle;
-
-  std::vector<std::uint8_t> data(static_cast<std::size_t>(e.size));
-  std::span<std::uint8_t> rest(data);
-  std::uint64_t inFile = e.size;
-  // One read per run of consecutive sectors.
-  for (std::size_t k = 0; k < sectors.size();) {
-    std::size_t run = 1;
-    while (k + run < sectors.size() && sectors[k + run] == sectors[k] + run) ++run;
-    const std::size_t bytes = std::min<std::size_t>(rest.size(), run << f.sectorShift);
-    const std::uint64_t offset = SectorOffset(f, sectors[k]);
-    if (const Fault fault = ReadZeroFilled(f, offset, rest.first(bytes)); fault != Fault::kNone) return fault;
-    if (offset + bytes > f.fileSize) {
-      const std::uint64_t done = data.size() - rest.size();
-      inFile = std::min<std::uint64_t>(inFile, done + (offset < f.fileSize ? f.fileSize - offset : 0));
-    }
-    rest = rest.subspan(bytes);
-    k += run;
-  }
-  out = std::move(data);
-  present = inFile;
-  return Fault::kNone;
+  return SectorPresent(f, sector) ? kOk : Damage(Defect::kBadSectorId, c.where);
 }
 
 char16_t UpperCase(char16_t u) {
   if (u >= u'a' && u <= u'z') return static_cast<char16_t>(u - (u'a' - u'A'));
+  // The only characters outside ASCII whose upper case is ASCII. Every other character
+  // keeps a value above ASCII under upper-casing, so without a full case table the
+  // order is still exact whenever one of the names compared is ASCII.
   if (u == 0x0131) return u'I';  // dotless i
   if (u == 0x017F) return u'S';  // long s
   return u;
 }
 
-// The visited set of a directory walk: one bit per entry index, grown on demand. Entry
-// indexes are checked against the directory's reach before they are marked.
+// The visited set of a directory walk: one bit per entry index, grown on demand. Only
+// entries actually read are marked, so it grows with the directory present.
 class VisitedEntries {
  public:
   bool Test(std::uint32_t i) const { return i < bits_.size() && bits_[i]; }
@@ -251,7 +141,168 @@ class VisitedEntries {
   std::vector<bool> bits_;
 };
 
+bool IsStream(const DirEntry& e) { return e.type == static_cast<std::uint8_t>(EntryType::kStream); }
+
+// The descent that an ordered tree allows: a handful of entries. kOk when it finds the
+// stream; otherwise why it stopped, which only matters when it is an I/O failure.
+Fault Descend(CompoundFile& f, std::u16string_view name, DirEntry& entry) {
+  VisitedEntries seen;
+  seen.Set(0);
+  std::uint32_t current = f.rootChild;
+  for (std::uint32_t steps = 0; steps < limits::kMaxDirectoryVisits && !seen.Test(current); ++steps) {
+    DirEntry e;
+    if (const Fault fault = ReadDirEntry(f, current, e); !fault.ok()) return fault;
+    seen.Set(current);
+    const int order = CompareNames(name, e.Name());
+    if (order == 0) {
+      if (!IsStream(e)) break;
+      entry = e;
+      return kOk;
+    }
+    current = order < 0 ? e.left : e.right;
+  }
+  return Damage(Defect::kStreamNotFound, Structure::kDirectoryTree);
+}
+
+// When the descent finds nothing (damage, an unordered tree, a storage of that name):
+// a walk of the whole sibling tree of the root's children, never into child storages,
+// taking the lowest-indexed match. The first damage met is the answer when nothing
+// matches.
+Fault WalkRootChildren(CompoundFile& f, std::u16string_view name, DirEntry& entry) {
+  VisitedEntries seen;
+  seen.Set(0);
+  std::vector<std::uint32_t> pending = {f.rootChild};
+  Fault damage;
+  const auto note = [&damage](const Fault& fault) {
+    if (damage.ok()) damage = fault;
+  };
+  bool found = false;
+  for (std::uint32_t visits = 0; !pending.empty();) {
+    const std::uint32_t current = pending.back();
+    pending.pop_back();
+    if (current == kNoStream) continue;
+    if (seen.Test(current)) {
+      note(Damage(Defect::kLoop, Structure::kDirectoryTree));
+      continue;
+    }
+    if (++visits > limits::kMaxDirectoryVisits) {
+      note(Damage(Defect::kOverLimit, Structure::kDirectoryTree));
+      break;
+    }
+    DirEntry e;
+    if (const Fault fault = ReadDirEntry(f, current, e); !fault.ok()) {
+      if (fault.defect == Defect::kIo) return fault;
+      note(fault);
+      continue;
+    }
+    seen.Set(current);
+    if (IsStream(e) && CompareNames(name, e.Name()) == 0 && (!found || current < entry.index)) {
+      entry = e;
+      found = true;
+    }
+    pending.push_back(e.left);
+    pending.push_back(e.right);
+  }
+  if (found) return kOk;
+  return damage.ok() ? Damage(Defect::kStreamNotFound, Structure::kDirectoryTree) : damage;
+}
+
+// Appends `length` bytes at `offset` of the file to `out`.
+Fault AppendFromFile(CompoundFile& f, std::uint64_t offset, std::uint64_t length, std::vector<std::uint8_t>& out) {
+  const std::size_t at = out.size();
+  out.resize(at + static_cast<std::size_t>(length));
+  if (const int error = f.source->ReadAt(offset, std::span<std::uint8_t>(out).subspan(at)); error != 0) {
+    return Fault{Defect::kIo, Structure::kStreamChain, error};
+  }
+  return kOk;
+}
+
+// A stream in regular sectors, read in one call per run of consecutive sectors.
+Fault ReadRegularStream(CompoundFile& f, Chain& chain, std::uint64_t size, std::vector<std::uint8_t>& out) {
+  std::uint64_t runOffset = 0;
+  std::uint64_t runBytes = 0;
+  for (std::uint64_t position = 0; out.size() + runBytes < size; ++position) {
+    std::uint32_t sector = 0;
+    if (const Fault fault = ChainSector(f, chain, position, sector); !fault.ok()) return fault;
+    const std::uint64_t offset = SectorOffset(f, sector);  // inside the file: the sector is present
+    const std::uint64_t wanted = std::min<std::uint64_t>(f.sectorSize, size - out.size() - runBytes);
+    const std::uint64_t held = std::min(wanted, f.fileSize - offset);
+    if (runBytes > 0 && offset != runOffset + runBytes) {
+      if (const Fault fault = AppendFromFile(f, runOffset, runBytes, out); !fault.ok()) return fault;
+      runBytes = 0;
+    }
+    if (runBytes == 0) runOffset = offset;
+    runBytes += held;
+    if (held < wanted) break;  // the file ends inside this sector, and the stream with it
+  }
+  return runBytes > 0 ? AppendFromFile(f, runOffset, runBytes, out) : kOk;
+}
+
+// A stream in the mini stream, mini sector by mini sector.
+Fault ReadMiniStream(CompoundFile& f, Chain& chain, std::uint64_t size, std::vector<std::uint8_t>& out) {
+  for (std::uint64_t position = 0; out.size() < size; ++position) {
+    std::uint32_t miniSector = 0;
+    if (const Fault fault = ChainSector(f, chain, position, miniSector); !fault.ok()) return fault;
+    const std::uint64_t at = static_cast<std::uint64_t>(miniSector) * kMiniSectorBytes;  // inside the mini stream
+    const std::uint64_t wanted = std::min<std::uint64_t>(kMiniSectorBytes, size - out.size());
+    std::uint32_t sector = 0;
+    if (const Fault fault = ChainSector(f, f.miniStream, at >> f.sectorShift, sector); !fault.ok()) return fault;
+    const std::uint64_t offset = SectorOffset(f, sector) + (at & (f.sectorSize - 1));
+    const std::uint64_t held = std::min({wanted, f.miniStreamSize - at, offset < f.fileSize ? f.fileSize - offset : 0});
+    std::array<std::uint8_t, kMiniSectorBytes> bytes = {};
+    const std::span<std::uint8_t> part = std::span<std::uint8_t>(bytes).first(static_cast<std::size_t>(held));
+    if (const Fault fault = ReadCached(f, offset, part, Structure::kStreamChain); !fault.ok()) return fault;
+    out.insert(out.end(), part.begin(), part.end());
+    if (held < wanted) break;  // the mini stream or the file ends here, and the stream with it
+  }
+  return kOk;
+}
+
 }  // namespace
+
+bool SectorSet::Insert(std::uint32_t sector) {
+  if (2 * (used_ + 1) > slots_.size()) {
+    // Grow to keep the load at most one half; rehash what is there.
+    std::vector<std::uint32_t> old = std::move(slots_);
+    slots_.assign(std::max<std::size_t>(16, 2 * old.size()), kNoStream);
+    used_ = 0;
+    for (const std::uint32_t s : old) {
+      if (s != kNoStream) Insert(s);
+    }
+  }
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = (sector * 0x9E3779B1u) & mask;; i = (i + 1) & mask) {
+    if (slots_[i] == sector) return false;
+    if (slots_[i] == kNoStream) {
+      slots_[i] = sector;
+      ++used_;
+      return true;
+    }
+  }
+}
+
+Fault ChainSector(CompoundFile& f, Chain& c, std::uint64_t position, std::uint32_t& sector) {
+  while (c.sectors.size() <= position) {
+    if (!c.stop.ok()) return c.stop;
+    std::uint32_t next = c.start;
+    if (!c.sectors.empty()) {
+      const std::uint32_t last = c.sectors.back();
+      const Fault fault = c.link == Link::kIndex   ? IndexNext(f, last, next)
+                          : c.link == Link::kTable ? TableNext(f, last, next)
+                                                   : MiniTableNext(f, last, next);
+      if (!fault.ok()) {
+        if (fault.defect != Defect::kIo) c.stop = fault;
+        return fault;
+      }
+    }
+    if (next == kEndOfChain) return c.stop = Damage(Defect::kEndsEarly, c.where);
+    if (const Fault fault = CheckMember(f, c, next); !fault.ok()) return c.stop = fault;
+    if (!c.passed.Insert(next)) return c.stop = Damage(Defect::kLoop, c.where);
+    c.sectors.push_back(next);
+  }
+  sector = c.sectors[static_cast<std::size_t>(position)];
+  return kOk;
+}
 
 int CompareNames(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
@@ -264,16 +315,16 @@ int CompareNames(std::u16string_view a, std::u16string_view b) {
 }
 
 Fault ReadDirEntry(CompoundFile& f, std::uint32_t index, DirEntry& entry) {
-  if (index > kMaxRegularSector) return Fault::kBadEntryId;
   const std::uint64_t byteOffset = static_cast<std::uint64_t>(index) * kEntryBytes;
   const std::uint64_t position = byteOffset >> f.sectorShift;
-  if (position >= f.sectorCount) return Fault::kBadEntryId;
-  if (const Fault fault = ExtendChain(f, f.directory, position, TableNext); fault != Fault::kNone) {
-    return fault == Fault::kIo ? fault : Fault::kBadEntryId;
-  }
-  std::span<const std::uint8_t> bytes;
-  const std::uint64_t at = SectorOffset(f, f.directory.sectors[position]) + (byteOffset & (f.sectorSize - 1));
-  if (const Fault fault = ReadSmall(f, at, kEntryBytes, bytes); fault != Fault::kNone) return fault;
+  // No chain reaches past the sectors present; an index beyond them needs no walk.
+  if (index > kMaxRegularSector || position >= f.sectorCount)
+    return Damage(Defect::kOutOfRange, Structure::kDirectoryTree);
+  std::uint32_t sector = 0;
+  if (const Fault fault = ChainSector(f, f.directory, position, sector); !fault.ok()) return fault;
+  std::array<std::uint8_t, kEntryBytes> bytes = {};
+  const std::uint64_t at = SectorOffset(f, sector) + (byteOffset & (f.sectorSize - 1));
+  if (const Fault fault = ReadCached(f, at, bytes, Structure::kDirectoryChain); !fault.ok()) return fault;
 
   DirEntry e;
   e.index = index;
@@ -289,11 +340,10 @@ Fault ReadDirEntry(CompoundFile& f, std::uint32_t index, DirEntry& entry) {
   e.right = U32At(bytes, 0x48);
   e.child = U32At(bytes, 0x4C);
   e.start = U32At(bytes, 0x74);
-  c.Seek(0x78);
-  c.ReadU64(e.size);
+  e.size = U64At(bytes, 0x78);
   if (f.sectorSize == 512) e.size &= 0xFFFFFFFFu;  // old writers left garbage in the high half
   entry = e;
-  return Fault::kNone;
+  return kOk;
 }
 
 Fault OpenCompoundFile(ByteSource& source, CompoundFile& f) {
@@ -301,85 +351,58 @@ Fault OpenCompoundFile(ByteSource& source, CompoundFile& f) {
   f.source = &source;
   f.fileSize = source.Size();
   f.cache.resize(limits::kCachedBlocks);
-  if (f.fileSize < kHeaderBytes) return Fault::kNotCompoundFile;
-  std::span<const std::uint8_t> header;
-  if (const Fault fault = ReadSmall(f, 0, kHeaderBytes, header); fault != Fault::kNone) return fault;
-  if (!std::equal(kSignature.begin(), kSignature.end(), header.begin())) return Fault::kNotCompoundFile;
+  if (f.fileSize < kHeaderBytes) return Damage(Defect::kNotCompoundFile, Structure::kHeader);
+  std::array<std::uint8_t, kHeaderBytes> header = {};
+  if (const Fault fault = ReadCached(f, 0, header, Structure::kHeader); !fault.ok()) return fault;
+  if (!std::equal(kSignature.begin(), kSignature.end(), header.begin())) {
+    return Damage(Defect::kNotCompoundFile, Structure::kHeader);
+  }
 
   const std::uint16_t shift = U16At(header, 0x1E);
-  if (shift != 9 && shift != 12) return Fault::kBadSectorShift;
+  if (shift != 9 && shift != 12) return Damage(Defect::kBadSectorSize, Structure::kHeader);
   f.sectorShift = shift;
   f.sectorSize = 1u << shift;
   f.sectorCount = f.fileSize > f.sectorSize ? (f.fileSize - 1) / f.sectorSize : 0;
   f.tableSectorCount = U32At(header, 0x2C);
-  f.directory.start = U32At(header, 0x30);
-  f.firstMiniTableSector = U32At(header, 0x3C);
-  f.miniTable.start = f.firstMiniTableSector;
-  f.indexChain.start = U32At(header, 0x44);
-  if (f.indexChain.start > kMaxRegularSector) f.indexChain.start = kEndOfChain;
   for (std::size_t i = 0; i < kHeaderTableEntries; ++i) f.headerTable[i] = U32At(header, 0x4C + 4 * i);
+  const auto chain = [](Chain& c, Structure where, Link link, std::uint32_t start) {
+    c.where = where;
+    c.link = link;
+    c.start = start;
+  };
+  const std::uint32_t firstIndexSector = U32At(header, 0x44);
+  chain(f.indexChain, Structure::kIndexChain, Link::kIndex,
+        firstIndexSector > kMaxRegularSector ? kEndOfChain : firstIndexSector);
+  chain(f.directory, Structure::kDirectoryChain, Link::kTable, U32At(header, 0x30));
+  chain(f.miniTable, Structure::kMiniTable, Link::kTable, U32At(header, 0x3C));
 
   DirEntry root;
-  if (const Fault fault = ReadDirEntry(f, 0, root); fault != Fault::kNone) return fault;
-  if (root.type != static_cast<std::uint8_t>(EntryType::kRoot)) return Fault::kNoRoot;
-  f.miniStream.start = root.start;
+  if (const Fault fault = ReadDirEntry(f, 0, root); !fault.ok()) return fault;
+  if (root.type != static_cast<std::uint8_t>(EntryType::kRoot))
+    return Damage(Defect::kNoRoot, Structure::kDirectoryTree);
+  chain(f.miniStream, Structure::kMiniStream, Link::kTable, root.start);
   f.miniStreamSize = root.size;
   f.rootChild = root.child;
-  return Fault::kNone;
+  return kOk;
 }
 
 Fault FindRootStream(CompoundFile& f, std::u16string_view name, DirEntry& entry) {
-  const auto isStream = [](const DirEntry& e) { return e.type == static_cast<std::uint8_t>(EntryType::kStream); };
-
-  // First the descent that an ordered tree allows: a handful of entries.
-  {
-    VisitedEntries seen;
-    seen.Set(0);
-    std::uint32_t current = f.rootChild;
-    for (std::uint32_t steps = 0; steps < limits::kMaxDirectoryVisits; ++steps) {
-      DirEntry e;
-      if (current > kMaxRegularSector || seen.Test(current) || ReadDirEntry(f, current, e) != Fault::kNone) break;
-      seen.Set(current);
-      const int order = CompareNames(name, e.Name());
-      if (order == 0) {
-        if (!isStream(e)) break;
-        entry = e;
-        return Fault::kNone;
-      }
-      current = order < 0 ? e.left : e.right;
-    }
-  }
-
-  // The descent ran into damage or an unordered tree: walk the whole sibling tree of the
-  // root's children, never into child storages, and take the lowest-indexed match.
-  VisitedEntries seen;
-  seen.Set(0);
-  std::vector<std::uint32_t> pending = {f.rootChild};
-  bool found = false;
-  for (std::uint32_t visits = 0; !pending.empty() && visits < limits::kMaxDirectoryVisits;) {
-    const std::uint32_t current = pending.back();
-    pending.pop_back();
-    DirEntry e;
-    if (current > kMaxRegularSector || seen.Test(current) || ReadDirEntry(f, current, e) != Fault::kNone) continue;
-    seen.Set(current);
-    ++visits;
-    if (isStream(e) && CompareNames(name, e.Name()) == 0 && (!found || current < entry.index)) {
-      entry = e;
-      found = true;
-    }
-    pending.push_back(e.left);
-    pending.push_back(e.right);
-  }
-  return found ? Fault::kNone : Fault::kNotFound;
+  if (const Fault fault = Descend(f, name, entry); fault.ok() || fault.defect == Defect::kIo) return fault;
+  return WalkRootChildren(f, name, entry);
 }
 
-Fault ReadStream(CompoundFile& f, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out,
-                 std::uint64_t* present) {
-  if (entry.size > maxBytes) return Fault::kStreamTooLarge;
-  std::uint64_t inFile = 0;
-  const Fault fault = entry.size < kMiniStreamCutoff ? ReadMiniStream(f, entry, out, inFile)
-                                                     : ReadRegularStream(f, entry, out, inFile);
-  if (fault == Fault::kNone && present != nullptr) *present = inFile;
+Fault ReadStream(CompoundFile& f, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
+  out.clear();
+  if (entry.size > maxBytes) return Damage(Defect::kStreamTooLarge, Structure::kNone);
+  const bool mini = entry.size < kMiniStreamCutoff;
+  Chain chain;
+  chain.where = Structure::kStreamChain;
+  chain.link = mini ? Link::kMiniTable : Link::kTable;
+  chain.start = entry.start;
+  // Never more room than the file, or the mini stream, can fill.
+  out.reserve(static_cast<std::size_t>(std::min(entry.size, mini ? f.miniStreamSize : f.fileSize)));
+  const Fault fault = mini ? ReadMiniStream(f, chain, entry.size, out) : ReadRegularStream(f, chain, entry.size, out);
+  if (!fault.ok()) out.clear();
   return fault;
 }
 

@@ -3,37 +3,21 @@
 // the directory entries it visits, the mini-table and mini-stream sectors it touches
 // and the stream asked for. Damage matters only where the reading meets it.
 //
-// Guarantees: every chain walk and tree walk ends (cycles are detected, steps are
-// bounded by the sectors present); no read leaves the file; nothing is allocated
-// beyond what the bytes present can justify.
+// Guarantees: every chain walk and tree walk ends (a chain ends at its first repeated
+// sector; trees are walked with a visited set and without recursion); no read leaves
+// the file; nothing is allocated beyond what the bytes present can justify.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
 #include "docprops/reader/byte_source.h"
+#include "docprops/reader/fault.h"
 
 namespace docprops::cfb {
-
-// Why a step failed. The tool never shows it; tests assert which check fired.
-enum class Fault : std::uint8_t {
-  kNone,
-  kIo,                 // the source failed to deliver bytes
-  kNotCompoundFile,    // too short, or no signature
-  kBadSectorShift,     // sector size other than 512 or 4096
-  kBadSectorId,        // a sector number that is a marker, or lies wholly past the end
-  kTableIndexOutOfRange,  // an allocation-table entry beyond the table's declared length
-  kIndexChainBroken,   // the index (DIFAT) chain ended or broke before the entry needed
-  kChainCycle,         // a chain returned to a sector it had passed
-  kChainTooShort,      // a chain ended before the position or size needed
-  kNoRoot,             // the first directory entry is not a root entry
-  kBadEntryId,         // a directory entry the directory chain does not reach
-  kNotFound,           // no stream of that name among the root's children
-  kStreamTooLarge,     // a stream larger than the caller accepts or the file can hold
-  kBadMiniSector,      // a mini sector outside the mini stream
-};
 
 inline constexpr std::uint32_t kMaxRegularSector = 0xFFFFFFF9;  // larger values are markers
 inline constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
@@ -57,16 +41,35 @@ struct DirEntry {
   std::u16string_view Name() const { return std::u16string_view(name.data(), nameUnits); }
 };
 
-// The prefix of one sector chain found so far. Walks extend it on demand, so asking
-// for the k-th sector twice costs one walk; a cycle is detected (Brent's method)
-// within a bounded number of steps of entering it.
+// The sectors a chain has passed: a set of sector numbers with O(1) insertion and
+// lookup (open addressing), holding about four bytes per sector passed, twice over.
+class SectorSet {
+ public:
+  // Adds `sector`; false when it was there already.
+  bool Insert(std::uint32_t sector);
+
+ private:
+  std::vector<std::uint32_t> slots_;  // kNoStream marks a free slot: it is never a sector
+  std::size_t used_ = 0;
+};
+
+// How a chain finds the sector after a given one, and which numbers are sectors of it.
+enum class Link : std::uint8_t {
+  kIndex,      // index sectors: the last number an index sector holds
+  kTable,      // regular sectors: the sector's allocation-table entry
+  kMiniTable,  // mini sectors: the mini sector's mini-table entry; it must start inside the mini stream
+};
+
+// The walked prefix of one chain, extended on demand one link at a time, so asking for
+// the k-th sector twice costs one walk. A sector already in the prefix ends the chain
+// as a loop: no position past the first repeat is ever handed out.
 struct Chain {
+  Structure where = Structure::kNone;  // named in the faults of this chain
+  Link link = Link::kTable;
   std::uint32_t start = kEndOfChain;
   std::vector<std::uint32_t> sectors;
-  Fault stop = Fault::kNone;  // why the chain cannot be extended further
-  std::uint32_t tortoise = 0;
-  std::uint64_t power = 1;
-  std::uint64_t lambda = 0;
+  SectorSet passed;
+  Fault stop;  // why the chain cannot be extended (damage only: an I/O failure may pass)
 };
 
 struct CachedBlock {
@@ -82,38 +85,41 @@ struct CompoundFile {
   std::uint32_t sectorSize = 512;
   std::uint64_t sectorCount = 0;  // sectors that start inside the file
   std::uint32_t tableSectorCount = 0;
-  std::uint32_t firstMiniTableSector = kEndOfChain;
   std::array<std::uint32_t, 109> headerTable = {};
-  Chain indexChain;  // index (DIFAT) sectors, found as far as needed
+  Chain indexChain;  // index (DIFAT) sectors
   Chain directory;
   Chain miniTable;
-  Chain miniStream;
+  Chain miniStream;  // the root entry's stream, which holds the mini sectors
   std::uint64_t miniStreamSize = 0;
   std::uint32_t rootChild = kNoStream;
-  std::vector<CachedBlock> cache;
+  std::vector<CachedBlock> cache;  // header, table, directory and mini-sector blocks
   std::uint64_t useClock = 0;
 };
 
 // Reads and checks the header and the root entry.
 Fault OpenCompoundFile(ByteSource& source, CompoundFile& file);
 
-// Finds the stream entry of the given name among the root storage's children
-// (never inside child storages). Names compare without regard to case.
+// Finds the stream entry of the given name among the root storage's children (never
+// inside child storages). Names compare without regard to case. When the stream is not
+// found, the fault is the first damage the lookup met, or kStreamNotFound in an intact
+// tree.
 Fault FindRootStream(CompoundFile& file, std::u16string_view name, DirEntry& entry);
 
-// Reads a whole stream. Streams larger than maxBytes are refused unread. Bytes the file
-// does not hold read as zeros: those cut off by its end (a partial last sector) and, for
-// a stream in the mini stream, those past the mini stream's size. `present`, when given,
-// receives the length of the stream's prefix read from the file itself, up to the first
-// byte completed that way (the stream's size when there is none).
-Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out,
-                 std::uint64_t* present = nullptr);
+// Reads a stream: exactly the bytes the file holds of it. It is cut at the first byte
+// that the file does not hold (the file ends inside one of its sectors) or, for a
+// stream in the mini stream, at the first byte past the mini stream's size. A stream
+// declared larger than maxBytes is refused unread (kStreamTooLarge).
+Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out);
 
 // Reads one directory entry by index.
 Fault ReadDirEntry(CompoundFile& file, std::uint32_t index, DirEntry& entry);
 
+// The sector (a mini sector, in a Link::kMiniTable chain) at `position` of a chain,
+// walking the chain as far as that.
+Fault ChainSector(CompoundFile& file, Chain& chain, std::uint64_t position, std::uint32_t& sector);
+
 // Compares two names in the directory's order: fewer units first, then unit by unit
-// after simple upper-casing.
+// after upper-casing. Exact when either name is ASCII, which every name looked up is.
 int CompareNames(std::u16string_view a, std::u16string_view b);
 
 }  // namespace docprops::cfb

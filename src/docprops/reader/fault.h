@@ -27,14 +27,14 @@ enum class Defect : std::uint8_t {
   kStreamNotFound,   // no stream of that name among the root storage's children
   kStreamTooLarge,   // a property-set stream larger than the readers accept
   // The property set.
-  kNoByteOrderMark,   // too short for a stream header, or a byte order other than 0xFFFE
-  kNoSection,         // no section with the format identifier asked for
-  kTableDoesNotFit,   // the section's header or property table runs past the section
-  kNotPresent,        // the section holds no such property
-  kRunsPastEnd,       // a value runs past the end of its section (or of the stream)
-  kCountDoesNotFit,   // an element or byte count larger than the bytes that remain
-  kUnknownType,       // a type code that is no property type, or one not allowed there
-  kNestedVector,      // a vector inside a vector of variants
+  kNoByteOrderMark,  // the stream does not start with the byte order 0xFFFE
+  kNoSection,        // no section with the format identifier asked for
+  kTableDoesNotFit,  // the section's header or property table runs past the section
+  kNotPresent,       // the section holds no such property
+  kRunsPastEnd,      // a value runs past the end of its section (or of the stream)
+  kCountDoesNotFit,  // an element or byte count larger than the bytes that remain
+  kUnknownType,      // a type code that is no property type, or one not allowed there
+  kNestedVector,     // a vector inside a vector of variants
   // Either.
   kOverLimit,  // a cap of limits.h: directory entries visited, bytes decoded together
 };

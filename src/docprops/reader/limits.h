@@ -1,6 +1,7 @@
 // Every cap the readers apply, in one place, each with the reason for its value.
-// A cap only ever turns an input into a silent failure of the step that met it;
-// none of them is reached by a document a real office application writes.
+// A cap only ever turns an input into a failure of the step that met it (kOverLimit,
+// or kStreamTooLarge); none of them is reached by a document a real office
+// application writes.
 #pragma once
 
 #include <cstddef>
@@ -8,14 +9,19 @@
 
 namespace docprops::limits {
 
-// A property-set stream is read whole into memory. Real summary streams are a few
-// kilobytes; the largest seen (a workbook with thousands of named parts) is 67 KiB, so
-// 512 KiB leaves room for far larger outlines. Everything decoded from the stream is
-// bounded by it: the values read together decode at most the section's bytes once
-// (see propset::ReadProperty), a vector costs at most a 24-byte record or a pointer per
-// 4 stored bytes plus its strings, and the report lists each stored name at most three
-// times. Together with the stream that stays under about 6 MiB for any input.
-inline constexpr std::uint64_t kMaxPropertyStreamBytes = 512u << 10;
+// A property-set stream is read whole into memory, so one larger than this (by its
+// declared size) is refused. The property-set format asks readers to accept at least
+// 262,144 bytes and, for the widest interoperability, 2,097,152. Real summary streams
+// are a few kilobytes; a workbook with about 40,000 named parts needs most of this.
+inline constexpr std::uint64_t kMaxPropertyStreamBytes = 2'097'152;
+
+// Values read together decode into at most this many bytes per byte of their section.
+// One value never needs more than six bytes per stored byte (an empty variant of four
+// stored bytes becomes a 24-byte record), so values stored apart never reach it, and
+// values sharing one offset are decoded once. Only a crafted section whose values
+// overlap at different offsets can: the read then stays within the stream's size
+// times seven (the stream itself, and this), whatever the table says.
+inline constexpr std::uint64_t kDecodedBytesPerSectionByte = 6;
 
 // Metadata (header, allocation-table, mini-table and directory entries, mini sectors)
 // is read in blocks of this size through a small cache; 512 divides every sector size

@@ -1,307 +1,351 @@
 #include "docprops/reader/property_set.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
-#include <memory>
-#include <new>
-#include <string_view>
+#include <cstddef>
+#include <vector>
 
 #include "docprops/reader/byte_cursor.h"
+#include "docprops/reader/limits.h"
 #include "docprops/reader/utf16.h"
 
 namespace docprops::propset {
 namespace {
 
 constexpr std::uint16_t kByteOrderMark = 0xFFFE;
-constexpr std::size_t kStreamHeaderBytes = 28;
 constexpr std::size_t kSectionListEntryBytes = 20;
 
-// How the bytes after an element up to a multiple of 4 are treated.
+Fault ValueFault(Defect defect) { return Fault{defect, Structure::kValue, 0}; }
+
+// How the stored text of a string becomes the text a record hands out.
+enum class Text : std::uint8_t {
+  kNone,    // no record keeps it (blobs, and the strings of types never consulted)
+  kNarrow,  // bytes as stored, up to the first NUL (writers pad after it, even with garbage)
+  kUtf16,   // narrow text stored as UTF-16LE in a code page 1200 section, handed out as UTF-8
+  kWide,    // UTF-16LE units, up to the first zero unit
+};
+
+// How the bytes after a vector element, up to a multiple of 4, are treated.
 enum class Pad : std::uint8_t {
-  kNone,    // fixed-size data, already a multiple of 4
-  kAlways,  // wide strings, and narrow strings stored as UTF-16: always padded
-  kIfZero,  // narrow byte-counted data: office writers do not pad it inside vectors,
-            // writers that follow the property-set format do (with zero bytes)
+  kNone,    // fixed-size data, whose padding is part of it
+  kAlways,  // wide strings, and every byte-counted element of a code page 1200 section
+  kIfZero,  // other byte-counted data: office writers do not pad it inside vectors,
+            // writers that follow the property-set format do, with zero bytes
 };
 
-struct Extent {
+// One stored value or vector element, as found in the section's bytes.
+struct Stored {
+  VARTYPE vt = VT_EMPTY;
+  std::uint64_t fixed = 0;                // fixed-size data, little-endian
+  std::span<const std::uint8_t> counted;  // the counted bytes of a string or blob
+  Text text = Text::kNone;
   Pad pad = Pad::kNone;
-  std::uint64_t length = 0;  // bytes of the element's counted data
 };
 
-struct Context {
-  bool unicode = false;  // a code page 1200 section: narrow strings are UTF-16LE
-};
+std::uint64_t PaddingAfter(const Stored& s) { return s.pad == Pad::kNone ? 0 : (4 - s.counted.size() % 4) % 4; }
 
-bool ReadGuid(ByteCursor& c, GUID& g) {
-  if (!c.ReadU32(g.Data1) || !c.ReadU16(g.Data2) || !c.ReadU16(g.Data3)) return false;
-  for (std::uint8_t& b : g.Data4) {
-    if (!c.ReadU8(b)) return false;
+// The text decoders, for measuring and for copying alike. The terminator is not fed.
+// Narrow text (kNarrow, kUtf16) feeds `put` its bytes as handed out.
+template <typename Put>
+void DecodeNarrow(const Stored& s, Put&& put) {
+  const std::span<const std::uint8_t> bytes = s.counted;
+  if (s.text == Text::kUtf16) {
+    EncodeUtf8(
+        bytes.size() / 2, [&](std::size_t i) { return Utf16LeUnit(bytes, i); }, put);
+    return;
   }
-  return true;
+  for (const std::uint8_t b : bytes) {
+    if (b == 0) break;
+    put(static_cast<char>(b));
+  }
 }
 
-// The bytes of a narrow string: up to its first NUL (writers pad, even with garbage,
-// after it), or its UTF-16 converted to UTF-8 in a Unicode section.
-std::string NarrowText(std::span<const std::uint8_t> bytes, const Context& ctx) {
-  if (ctx.unicode) return Utf16LeBytesToUtf8(bytes);
-  const auto nul = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
-  return std::string(bytes.begin(), nul);
+// Wide text (kWide) feeds `put` its UTF-16 units.
+template <typename Put>
+void DecodeWide(const Stored& s, Put&& put) {
+  const std::span<const std::uint8_t> bytes = s.counted;
+  for (std::size_t i = 0; i < bytes.size() / 2 && Utf16LeUnit(bytes, i) != 0; ++i) put(Utf16LeUnit(bytes, i));
 }
 
-// Where the strings of a value go. A value outside a vector owns each string in its own
-// allocation. A vector keeps its elements and all their strings in one block, so a
-// vector of many short strings costs its stored size and a pointer per element, not an
-// allocation per element. Without a block the arena only counts the bytes it would need.
-class StringArena {
+std::size_t Align(std::size_t at, std::size_t unit) { return (at + unit - 1) / unit * unit; }
+
+// Adds to `used` the bytes the handed-out text of `s` takes in a block, terminator and
+// alignment included.
+void MeasureText(const Stored& s, std::size_t& used) {
+  std::size_t units = 0;
+  if (s.text == Text::kWide) {
+    DecodeWide(s, [&units](char16_t) { ++units; });
+    used = Align(used, sizeof(char16_t)) + (units + 1) * sizeof(char16_t);
+  } else if (s.text != Text::kNone) {
+    DecodeNarrow(s, [&units](char) { ++units; });
+    used += units + 1;
+  }
+}
+
+// The strings of a value, laid out one after another in its block exactly as
+// MeasureText counted them.
+class TextArea {
  public:
-  StringArena() = default;  // counting only
-  explicit StringArena(std::span<std::byte> block) : block_(block), filling_(true) {}
+  explicit TextArea(std::byte* start) : start_(start) {}
 
-  char* PutNarrow(const std::string& text) {
-    const std::size_t at = Reserve(text.size() + 1, 1);
-    if (!filling_) return nullptr;
-    char* s = reinterpret_cast<char*>(block_.subspan(at, text.size() + 1).data());
-    std::copy(text.begin(), text.end(), s);
-    s[text.size()] = '\0';
-    return s;
-  }
-
-  char16_t* PutWide(const std::u16string& units) {
-    const std::size_t bytes = (units.size() + 1) * sizeof(char16_t);
-    const std::size_t at = Reserve(bytes, alignof(char16_t));
-    if (!filling_) return nullptr;
-    char16_t* s = reinterpret_cast<char16_t*>(block_.subspan(at, bytes).data());
-    std::copy(units.begin(), units.end(), s);
-    s[units.size()] = 0;
-    return s;
+  // Copies the handed-out text of `s`, terminated, and returns where it starts.
+  void* Put(const Stored& s) {
+    if (s.text == Text::kWide) {
+      used_ = Align(used_, sizeof(char16_t));
+      auto* const text = reinterpret_cast<char16_t*>(start_ + used_);
+      std::size_t n = 0;
+      DecodeWide(s, [&](char16_t u) { text[n++] = u; });
+      text[n] = 0;
+      used_ += (n + 1) * sizeof(char16_t);
+      return text;
+    }
+    auto* const text = reinterpret_cast<char*>(start_ + used_);
+    std::size_t n = 0;
+    DecodeNarrow(s, [&](char c) { text[n++] = c; });
+    text[n] = '\0';
+    used_ += n + 1;
+    return text;
   }
 
   std::size_t used() const { return used_; }
 
  private:
-  std::size_t Reserve(std::size_t bytes, std::size_t align) {
-    used_ = (used_ + align - 1) / align * align;
-    const std::size_t at = used_;
-    used_ += bytes;
-    return at;
-  }
-
-  std::span<std::byte> block_;
-  bool filling_ = false;
+  std::byte* start_;
   std::size_t used_ = 0;
 };
 
-char* NewNarrowString(const std::string& text) {
-  char* s = new char[text.size() + 1];
-  std::copy(text.begin(), text.end(), s);
-  s[text.size()] = '\0';
-  return s;
-}
-
-char16_t* NewWideString(const std::u16string& units) {
-  char16_t* s = new char16_t[units.size() + 1];
-  std::copy(units.begin(), units.end(), s);
-  s[units.size()] = 0;
-  return s;
-}
-
-// A fixed-size value of `size` bytes; only its first `valueBytes` must be present when
+// A fixed-size value of `size` bytes. Only its first `valueBytes` must be present when
 // it is the last thing in its section (the padding of a 1- or 2-byte value).
-bool ReadFixed(ByteCursor& c, std::size_t size, std::size_t valueBytes, std::uint64_t& raw) {
+Fault ReadFixed(ByteCursor& c, std::size_t size, std::size_t valueBytes, Stored& s) {
   std::span<const std::uint8_t> bytes;
-  if (!c.ReadBytes(valueBytes, bytes)) return false;
-  raw = 0;
-  for (std::size_t i = 0; i < std::min<std::size_t>(valueBytes, 8); ++i) raw |= static_cast<std::uint64_t>(bytes[i]) << (8 * i);
-  c.Skip(std::min<std::size_t>(size - valueBytes, c.remaining()));
-  return true;
+  if (!c.ReadBytes(valueBytes, bytes)) return ValueFault(Defect::kRunsPastEnd);
+  for (std::size_t i = 0; i < valueBytes; ++i) s.fixed |= static_cast<std::uint64_t>(bytes[i]) << (8 * i);
+  [[maybe_unused]] const bool skipped = c.Skip(std::min<std::size_t>(size - valueBytes, c.remaining()));
+  return kOk;
 }
 
-// Decodes the data of one value whose type field has been read. With out == nullptr it
-// only checks that the data is well formed and fits. Strings go to `arena` when given,
-// else to allocations of their own.
-bool ParseData(ByteCursor& c, VARTYPE vt, const Context& ctx, PROPVARIANT* out, StringArena* arena, Extent& extent) {
-  extent = Extent();
-  PROPVARIANT v;
-  PropVariantInit(&v);
-  v.vt = vt;
-  std::uint64_t raw = 0;
+// Byte-counted data: a 4-byte count of `unitBytes` units, then the units.
+Fault ReadCounted(ByteCursor& c, std::uint64_t unitBytes, Stored& s) {
+  std::uint32_t count = 0;
+  if (!c.ReadU32(count)) return ValueFault(Defect::kRunsPastEnd);
+  if (!c.ReadBytes(unitBytes * count, s.counted)) return ValueFault(Defect::kCountDoesNotFit);
+  return kOk;
+}
+
+// Reads the data of one value whose type is `vt`; the cursor moves past it, not past
+// the padding a vector may put after it.
+Fault ReadData(ByteCursor& c, VARTYPE vt, bool unicode, Stored& s) {
+  s = Stored();
+  s.vt = vt;
   switch (vt) {
     case VT_EMPTY:
-    case VT_NULL:
-      break;
+    case VT_NULL: return kOk;
     case VT_I1:
-    case VT_UI1:
-      if (!ReadFixed(c, 4, 1, raw)) return false;
-      v.bVal = static_cast<std::uint8_t>(raw);
-      break;
+    case VT_UI1: return ReadFixed(c, 4, 1, s);
     case VT_I2:
     case VT_UI2:
-    case VT_BOOL:
-      if (!ReadFixed(c, 4, 2, raw)) return false;
-      v.uiVal = static_cast<std::uint16_t>(raw);
-      break;
+    case VT_BOOL: return ReadFixed(c, 4, 2, s);
     case VT_I4:
     case VT_UI4:
     case VT_INT:
     case VT_UINT:
     case VT_R4:
-    case VT_ERROR:
-      if (!ReadFixed(c, 4, 4, raw)) return false;
-      v.ulVal = static_cast<std::uint32_t>(raw);
-      break;
+    case VT_ERROR: return ReadFixed(c, 4, 4, s);
     case VT_I8:
     case VT_UI8:
     case VT_R8:
     case VT_CY:
     case VT_DATE:
-    case VT_FILETIME:
-      if (!ReadFixed(c, 8, 8, raw)) return false;
-      v.uhVal = raw;
-      break;
+    case VT_FILETIME: return ReadFixed(c, 8, 8, s);
     case VT_DECIMAL:
-    case VT_CLSID:
-      if (!c.Skip(16)) return false;
-      break;
+    case VT_CLSID: return c.Skip(16) ? kOk : ValueFault(Defect::kRunsPastEnd);
     case VT_LPSTR:
     case VT_BSTR:
     case VT_BLOB:
     case VT_BLOB_OBJECT:
-    case VT_CF: {
-      std::uint32_t count = 0;
-      std::span<const std::uint8_t> data;
-      if (!c.ReadU32(count) || !c.ReadBytes(count, data)) return false;
-      extent.length = count;
-      extent.pad = (vt == VT_LPSTR && ctx.unicode) ? Pad::kAlways : Pad::kIfZero;
-      if (vt == VT_LPSTR && out != nullptr) {
-        const std::string text = NarrowText(data, ctx);
-        v.pszVal = arena != nullptr ? arena->PutNarrow(text) : NewNarrowString(text);
-      }
-      break;
-    }
-    case VT_LPWSTR: {
-      std::uint32_t units = 0;
-      std::span<const std::uint8_t> data;
-      if (!c.ReadU32(units) || !c.ReadBytes(2ull * units, data)) return false;
-      extent.length = 2ull * units;
-      extent.pad = Pad::kAlways;
-      if (out != nullptr) {
-        const std::u16string text = Utf16LeUnits(data);
-        v.pwszVal = arena != nullptr ? arena->PutWide(text) : NewWideString(text);
-      }
-      break;
-    }
-    default:
-      return false;
+    case VT_CF:
+      // In a code page 1200 section, code-page strings are UTF-16LE, and every
+      // byte-counted element is padded, whatever the padding holds.
+      if (vt == VT_LPSTR) s.text = unicode ? Text::kUtf16 : Text::kNarrow;
+      s.pad = unicode ? Pad::kAlways : Pad::kIfZero;
+      return ReadCounted(c, 1, s);
+    case VT_LPWSTR:
+      s.text = Text::kWide;
+      s.pad = Pad::kAlways;
+      return ReadCounted(c, 2, s);
+    default: return ValueFault(Defect::kUnknownType);
   }
-  if (out != nullptr) *out = v;
-  return true;
 }
 
-// Moves past the padding after a vector element, if any. `nextParses` tells whether the
-// element after the padding would decode; it decides between the two layouts of
-// narrow data. Nothing is read after a vector's last element.
-template <typename Probe>
-bool SkipPadding(ByteCursor& c, const Extent& extent, bool last, Probe nextParses) {
-  const std::uint64_t pad = (4 - extent.length % 4) % 4;
-  if (last || pad == 0 || extent.pad == Pad::kNone) return true;
-  if (extent.pad == Pad::kAlways) return c.Skip(pad);
-  ByteCursor after = c;
-  std::span<const std::uint8_t> padding;
-  if (!after.ReadBytes(pad, padding)) return true;
-  if (std::any_of(padding.begin(), padding.end(), [](std::uint8_t b) { return b != 0; })) return true;
-  if (nextParses(after)) c = after;
-  return true;
-}
-
-// Reads one element of a vector: with its own type field in a vector of variants.
-bool ParseElement(ByteCursor& c, VARTYPE base, const Context& ctx, PROPVARIANT* out, StringArena* arena,
-                  Extent& extent) {
+// One element of a vector: in a vector of variants, with its own type field.
+Fault ReadElement(ByteCursor& c, VARTYPE base, bool unicode, Stored& s) {
   VARTYPE vt = base;
   if (base == VT_VARIANT) {
-    std::uint16_t type = 0;
-    if (!c.ReadU16(type) || !c.Skip(2)) return false;
-    vt = type;
+    if (!c.ReadU16(vt) || !c.Skip(2)) return ValueFault(Defect::kRunsPastEnd);
+    if ((vt & 0xF000) == VT_VECTOR) return ValueFault(Defect::kNestedVector);
   }
-  return ParseData(c, vt, ctx, out, arena, extent);
+  return ReadData(c, vt, unicode, s);
 }
 
-// Parses a vector's elements once; with `arena` counting or filling, `store` receives
-// each decoded element.
-template <typename Store>
-bool WalkVector(ByteCursor& c, VARTYPE base, std::uint32_t count, const Context& ctx, StringArena* arena, Store store) {
-  const auto nextParses = [&](ByteCursor probe) {
-    Extent ignored;
-    return ParseElement(probe, base, ctx, nullptr, nullptr, ignored);
-  };
-  for (std::uint32_t i = 0; i < count; ++i) {
-    PROPVARIANT element;
-    PropVariantInit(&element);
-    Extent extent;
-    if (!ParseElement(c, base, ctx, arena != nullptr ? &element : nullptr, arena, extent) ||
-        !SkipPadding(c, extent, i + 1 == count, nextParses)) {
-      return false;
-    }
-    store(i, element);
-  }
-  return true;
-}
-
-bool ParseVector(ByteCursor& c, VARTYPE base, const Context& ctx, PROPVARIANT* out) {
-  if (base != VT_LPSTR && base != VT_LPWSTR && base != VT_VARIANT) return false;
-  std::uint32_t count = 0;
-  if (!c.ReadU32(count)) return false;
-  if (count > c.remaining() / 4) return false;  // every element takes at least 4 bytes
-
-  // First pass: check the elements and count the bytes of their strings. Nothing is
-  // allocated for a vector that does not decode.
-  const ByteCursor start = c;
-  StringArena counter;
-  if (!WalkVector(c, base, count, ctx, out != nullptr ? &counter : nullptr, [](std::uint32_t, const PROPVARIANT&) {})) {
-    return false;
-  }
-  if (out == nullptr) return true;
-
-  // Second pass: one block holds the element array, then the strings.
-  const std::size_t elementBytes = base == VT_VARIANT ? sizeof(PROPVARIANT) : sizeof(void*);
-  const std::size_t arrayBytes = std::size_t{count} * elementBytes;
-  std::byte* block = static_cast<std::byte*>(::operator new(arrayBytes + counter.used()));
-  StringArena arena(std::span<std::byte>(block, arrayBytes + counter.used()).subspan(arrayBytes));
+// The record of a stored value, its text not yet placed.
+PROPVARIANT Record(const Stored& s) {
   PROPVARIANT v;
   PropVariantInit(&v);
-  v.vt = static_cast<VARTYPE>(VT_VECTOR | base);
-  if (base == VT_LPSTR) {
-    v.calpstr.cElems = count;
-    v.calpstr.pElems = reinterpret_cast<char**>(block);
-  } else if (base == VT_LPWSTR) {
-    v.calpwstr.cElems = count;
-    v.calpwstr.pElems = reinterpret_cast<char16_t**>(block);
-  } else {
-    v.capropvar.cElems = count;
-    v.capropvar.pElems = reinterpret_cast<PROPVARIANT*>(block);
+  v.vt = s.vt;
+  const auto u8 = static_cast<std::uint8_t>(s.fixed);
+  const auto u16 = static_cast<std::uint16_t>(s.fixed);
+  const auto u32 = static_cast<std::uint32_t>(s.fixed);
+  switch (s.vt) {
+    case VT_I1: v.cVal = static_cast<char>(u8); break;
+    case VT_UI1: v.bVal = u8; break;
+    case VT_I2: v.iVal = static_cast<std::int16_t>(u16); break;
+    case VT_UI2: v.uiVal = u16; break;
+    case VT_BOOL: v.boolVal = static_cast<std::int16_t>(u16); break;
+    case VT_I4: v.lVal = static_cast<std::int32_t>(u32); break;
+    case VT_INT: v.intVal = static_cast<std::int32_t>(u32); break;
+    case VT_ERROR: v.scode = static_cast<std::int32_t>(u32); break;
+    case VT_UI4: v.ulVal = u32; break;
+    case VT_UINT: v.uintVal = u32; break;
+    case VT_R4: v.fltVal = std::bit_cast<float>(u32); break;
+    case VT_I8:
+    case VT_CY: v.hVal = static_cast<std::int64_t>(s.fixed); break;
+    case VT_UI8:
+    case VT_FILETIME: v.uhVal = s.fixed; break;
+    case VT_R8:
+    case VT_DATE: v.dblVal = std::bit_cast<double>(s.fixed); break;
+    default: break;
   }
-  c = start;
-  [[maybe_unused]] const bool again = WalkVector(c, base, count, ctx, &arena, [&](std::uint32_t i, const PROPVARIANT& element) {
-    if (base == VT_LPSTR) {
-      ::new (&v.calpstr.pElems[i]) char*(element.pszVal);
-    } else if (base == VT_LPWSTR) {
-      ::new (&v.calpwstr.pElems[i]) char16_t*(element.pwszVal);
-    } else {
-      ::new (&v.capropvar.pElems[i]) PROPVARIANT(element);
-    }
-  });
-  assert(again && arena.used() == counter.used());  // the same bytes decode the same way twice
-  *out = v;
-  return true;
+  return v;
 }
 
-// Decodes a whole property value; with out == nullptr only checks it.
-bool ParseValue(ByteCursor& c, const Context& ctx, PROPVARIANT* out) {
+void SetText(PROPVARIANT& v, void* text) {
+  if (v.vt == VT_LPWSTR) {
+    v.pwszVal = static_cast<char16_t*>(text);
+  } else {
+    v.pszVal = static_cast<char*>(text);
+  }
+}
+
+// What measuring a vector learns, so that filling it reads each element once more
+// and decides nothing again.
+struct VectorPlan {
+  std::uint32_t count = 0;
+  std::vector<bool> paddedBefore;  // element i starts after the padding of element i - 1
+  std::size_t textBytes = 0;
+};
+
+// Measures a vector from its element count on: checks every element, decides where
+// padding lies, and counts the bytes its strings need. Nothing is read after the last
+// element.
+Fault PlanVector(ByteCursor& c, VARTYPE base, bool unicode, VectorPlan& plan) {
+  if (base != VT_LPSTR && base != VT_LPWSTR && base != VT_VARIANT) return ValueFault(Defect::kUnknownType);
+  if (!c.ReadU32(plan.count)) return ValueFault(Defect::kRunsPastEnd);
+  if (plan.count > c.remaining() / 4) return ValueFault(Defect::kCountDoesNotFit);  // 4 bytes at least each
+  plan.paddedBefore.assign(plan.count, false);
+  Stored previous;
+  for (std::uint32_t i = 0; i < plan.count; ++i) {
+    Stored s;
+    bool read = false;
+    const std::uint64_t pad = i > 0 ? PaddingAfter(previous) : 0;
+    if (pad > 0 && previous.pad == Pad::kAlways) {
+      if (!c.Skip(pad)) return ValueFault(Defect::kRunsPastEnd);
+      plan.paddedBefore[i] = true;
+    } else if (pad > 0) {
+      // Zero padding is told by what follows it: the element after it reads, which in
+      // the unpadded layout is (next to) never the case.
+      ByteCursor after = c;
+      std::span<const std::uint8_t> padding;
+      if (after.ReadBytes(pad, padding) &&
+          std::all_of(padding.begin(), padding.end(), [](std::uint8_t b) { return b == 0; }) &&
+          ReadElement(after, base, unicode, s).ok()) {
+        c = after;
+        plan.paddedBefore[i] = true;
+        read = true;
+      }
+    }
+    if (!read) {
+      if (const Fault fault = ReadElement(c, base, unicode, s); !fault.ok()) return fault;
+    }
+    MeasureText(s, plan.textBytes);
+    previous = s;
+  }
+  return kOk;
+}
+
+std::size_t ElementBytes(VARTYPE base) { return base == VT_VARIANT ? sizeof(PROPVARIANT) : sizeof(void*); }
+
+// Fills a measured vector's block: the element array, then the strings.
+void FillVector(ByteCursor c, VARTYPE base, bool unicode, const VectorPlan& plan, std::byte* block) {
+  TextArea texts(block + plan.count * ElementBytes(base));
+  Stored previous;
+  for (std::uint32_t i = 0; i < plan.count; ++i) {
+    if (plan.paddedBefore[i]) {
+      [[maybe_unused]] const bool skipped = c.Skip(PaddingAfter(previous));
+      assert(skipped);
+    }
+    Stored s;
+    [[maybe_unused]] const Fault fault = ReadElement(c, base, unicode, s);
+    assert(fault.ok());  // measuring read the same bytes the same way
+    PROPVARIANT element = Record(s);
+    if (s.text != Text::kNone) SetText(element, texts.Put(s));
+    if (base == VT_VARIANT) {
+      ::new (block + i * sizeof(PROPVARIANT)) PROPVARIANT(element);
+    } else if (base == VT_LPSTR) {
+      ::new (block + i * sizeof(char*)) char*(element.pszVal);
+    } else {
+      ::new (block + i * sizeof(char16_t*)) char16_t*(element.pwszVal);
+    }
+    previous = s;
+  }
+  assert(texts.used() == plan.textBytes);
+}
+
+// Decodes the value at `offset` of the section: measured once, then filled once into
+// one block, when the block fits in `budget`, which it then takes from.
+Fault DecodeValue(const Section& section, std::uint32_t offset, bool unicode, std::uint64_t& budget, PROPVARIANT& out) {
+  ByteCursor c(section.bytes);
   std::uint16_t vt = 0;
-  if (!c.ReadU16(vt) || !c.Skip(2)) return false;
-  if ((vt & 0xF000) == VT_VECTOR) return ParseVector(c, static_cast<VARTYPE>(vt & 0x0FFF), ctx, out);
-  Extent extent;
-  return ParseData(c, vt, ctx, out, nullptr, extent);
+  if (!c.Seek(offset) || !c.ReadU16(vt) || !c.Skip(2)) return ValueFault(Defect::kRunsPastEnd);
+
+  if ((vt & 0xF000) == VT_VECTOR) {
+    const auto base = static_cast<VARTYPE>(vt & 0x0FFF);
+    VectorPlan plan;
+    ByteCursor elements = c;
+    if (const Fault fault = PlanVector(c, base, unicode, plan); !fault.ok()) return fault;
+    const std::size_t bytes = plan.count * ElementBytes(base) + plan.textBytes;
+    if (bytes > budget) return ValueFault(Defect::kOverLimit);
+    budget -= bytes;
+    auto* block = static_cast<std::byte*>(NewValueBlock(bytes));
+    [[maybe_unused]] const bool counted = elements.Skip(4);
+    FillVector(elements, base, unicode, plan, block);
+    PropVariantInit(&out);
+    out.vt = vt;
+    out.wReserved1 = kHoldsValueBlock;
+    if (base == VT_LPSTR) {
+      out.calpstr = CALPSTR{plan.count, reinterpret_cast<char**>(block)};
+    } else if (base == VT_LPWSTR) {
+      out.calpwstr = CALPWSTR{plan.count, reinterpret_cast<char16_t**>(block)};
+    } else {
+      out.capropvar = CAPROPVARIANT{plan.count, reinterpret_cast<PROPVARIANT*>(block)};
+    }
+    return kOk;
+  }
+
+  Stored s;
+  if (const Fault fault = ReadData(c, vt, unicode, s); !fault.ok()) return fault;
+  PROPVARIANT v = Record(s);
+  if (s.text != Text::kNone) {
+    std::size_t bytes = 0;
+    MeasureText(s, bytes);
+    if (bytes > budget) return ValueFault(Defect::kOverLimit);
+    budget -= bytes;
+    TextArea text(static_cast<std::byte*>(NewValueBlock(bytes)));
+    SetText(v, text.Put(s));
+    v.wReserved1 = kHoldsValueBlock;
+  }
+  out = v;
+  return kOk;
 }
 
 bool FindPropertyOffset(const Section& s, PROPID id, std::uint32_t& offset) {
@@ -319,22 +363,12 @@ bool FindPropertyOffset(const Section& s, PROPID id, std::uint32_t& offset) {
   return false;
 }
 
-// Decodes property `id` when its stored bytes fit in `budget`, which then shrinks by
-// them. Values that do not overlap never exceed a budget of the section's size; values
-// that overlap (only a hostile file shares one stored vector among several properties)
-// cannot multiply the memory a read takes.
-Fault Decode(const Section& s, PROPID id, const Context& ctx, PROPVARIANT& out, std::uint64_t& budget) {
-  std::uint32_t offset = 0;
-  if (!FindPropertyOffset(s, id, offset)) return Fault::kNotPresent;
-  ByteCursor c(s.bytes);
-  if (!c.Seek(offset) || !ParseValue(c, ctx, nullptr)) return Fault::kMalformed;
-  const std::uint64_t stored = c.position() - offset;
-  if (stored > budget) return Fault::kOverBudget;
-  budget -= stored;
-  c.Seek(offset);
-  [[maybe_unused]] const bool decoded = ParseValue(c, ctx, &out);
-  assert(decoded);  // the check above passed on the same bytes
-  return Fault::kNone;
+bool ReadGuid(ByteCursor& c, GUID& g) {
+  if (!c.ReadU32(g.Data1) || !c.ReadU16(g.Data2) || !c.ReadU16(g.Data3)) return false;
+  for (std::uint8_t& b : g.Data4) {
+    if (!c.ReadU8(b)) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -343,46 +377,69 @@ Fault FindSection(std::span<const std::uint8_t> stream, const FMTID& fmtid, Sect
   section = Section();
   ByteCursor c(stream);
   std::uint16_t byteOrder = 0;
-  std::uint32_t declared = 0;
-  if (!c.ReadU16(byteOrder) || stream.size() < kStreamHeaderBytes) return Fault::kTooShort;
-  if (byteOrder != kByteOrderMark) return Fault::kBadByteOrder;
-  c.Seek(24);
-  c.ReadU32(declared);
+  if (!c.ReadU16(byteOrder) || byteOrder != kByteOrderMark)
+    return Fault{Defect::kNoByteOrderMark, Structure::kPropertySet, 0};
+  std::uint32_t declared = 0;  // the section count ends the 28-byte stream header
+  if (!c.Seek(24) || !c.ReadU32(declared)) return Fault{Defect::kRunsPastEnd, Structure::kPropertySet, 0};
   // Only the pairs that lie inside the stream count, whatever the declared number.
   for (std::uint32_t i = 0; i < declared && c.remaining() >= kSectionListEntryBytes; ++i) {
     GUID id = {};
     std::uint32_t offset = 0;
-    ReadGuid(c, id);
-    c.ReadU32(offset);
+    if (!ReadGuid(c, id) || !c.ReadU32(offset)) break;
     if (!(id == fmtid)) continue;
 
     ByteCursor head = ByteCursor(stream).Sub(offset, 8);
     std::uint32_t size = 0;
     std::uint32_t count = 0;
-    if (head.ReadU32(size) && head.ReadU32(count)) {
-      const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{offset} + size, stream.size());
-      section.bytes = stream.subspan(offset, static_cast<std::size_t>(end - offset));
-      if (8 + 8ull * count <= section.bytes.size()) section.propertyCount = count;
+    if (!head.ReadU32(size) || !head.ReadU32(count)) return Fault{Defect::kTableDoesNotFit, Structure::kSection, 0};
+    // A section may be cut short by the end of its stream; what is there still reads.
+    const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{offset} + size, stream.size());
+    section.bytes = stream.subspan(offset, static_cast<std::size_t>(end - offset));
+    if (section.bytes.size() < 8 || count > (section.bytes.size() - 8) / 8) {
+      section = Section();
+      return Fault{Defect::kTableDoesNotFit, Structure::kSection, 0};
     }
-    PROPVARIANT cp;
-    PropVariantInit(&cp);
-    std::uint64_t budget = section.bytes.size();
-    if (Decode(section, PID_CODEPAGE, Context(), cp, budget) == Fault::kNone && cp.vt == VT_I2) section.codePage = cp.uiVal;
-    PropVariantClear(&cp);
-    return Fault::kNone;
+    section.propertyCount = count;
+    PROPVARIANT codePage;
+    PropVariantInit(&codePage);
+    if (ReadProperty(section, PID_CODEPAGE, codePage).ok() && codePage.vt == VT_I2) {
+      section.codePage = static_cast<std::uint16_t>(codePage.iVal);
+    }
+    PropVariantClear(&codePage);
+    return kOk;
   }
-  return Fault::kSectionMissing;
+  return Fault{Defect::kNoSection, Structure::kPropertySet, 0};
 }
 
-Fault ReadProperty(const Section& section, PROPID id, PROPVARIANT& out, std::uint64_t& budget) {
-  Context ctx;
-  ctx.unicode = section.codePage == kCodePageUnicode;
-  return Decode(section, id, ctx, out, budget);
+void ReadProperties(const Section& section, std::span<const PROPID> ids, std::span<PROPVARIANT> values,
+                    std::span<Fault> faults) {
+  assert(values.size() >= ids.size() && faults.size() >= ids.size());
+  const bool unicode = section.codePage == kCodePageUnicode;
+  std::uint64_t budget = limits::kDecodedBytesPerSectionByte * section.bytes.size();
+  std::vector<std::uint32_t> offsets(ids.size());
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    PropVariantInit(&values[i]);
+    if (!FindPropertyOffset(section, ids[i], offsets[i])) {
+      faults[i] = ValueFault(Defect::kNotPresent);
+      continue;
+    }
+    // A value named by several entries is decoded once; the records share it.
+    std::size_t first = 0;
+    while (first < i && (faults[first].defect == Defect::kNotPresent || offsets[first] != offsets[i])) ++first;
+    if (first < i) {
+      faults[i] = faults[first];
+      PropVariantCopy(&values[i], &values[first]);
+      continue;
+    }
+    faults[i] = DecodeValue(section, offsets[i], unicode, budget, values[i]);
+  }
 }
 
 Fault ReadProperty(const Section& section, PROPID id, PROPVARIANT& out) {
-  std::uint64_t budget = section.bytes.size();
-  return ReadProperty(section, id, out, budget);
+  Fault fault;
+  ReadProperties(section, std::span<const PROPID>(&id, 1), std::span<PROPVARIANT>(&out, 1),
+                 std::span<Fault>(&fault, 1));
+  return fault;
 }
 
 }  // namespace docprops::propset

@@ -3,47 +3,39 @@
 //
 // Guarantees: reads stay inside the stream and, for values, inside their section; a
 // count is checked against the bytes that remain before anything is allocated for it;
-// a value that does not decode leaves its record VT_EMPTY and costs the other
-// properties nothing.
+// a value that does not decode leaves its record VT_EMPTY, says why, and costs the
+// other properties nothing.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "docprops/prop_variant.h"
+#include "docprops/reader/fault.h"
 
 namespace docprops::propset {
-
-enum class Fault : std::uint8_t {
-  kNone,
-  kTooShort,        // no room for the stream header
-  kBadByteOrder,    // the byte-order mark is not 0xFFFE
-  kSectionMissing,  // no section with that format identifier
-  kNotPresent,      // the section has no such property (or no readable table)
-  kMalformed,       // the value runs past its section, miscounts, or has a type not allowed
-  kOverBudget,      // the values read together would decode more bytes than the section holds
-};
 
 inline constexpr std::uint16_t kCodePageUnicode = 1200;
 
 struct Section {
-  std::span<const std::uint8_t> bytes;  // from the section's start to its end
-  std::uint32_t propertyCount = 0;      // entries of the (id, offset) table that can be read
-  std::uint16_t codePage = 0;           // property 1 when it is a VT_I2, read unsigned
+  std::span<const std::uint8_t> bytes;    // from the section's start to its end, or to the stream's
+  std::uint32_t propertyCount = 0;        // entries of its (id, offset) table
+  std::optional<std::uint16_t> codePage;  // property 1 when it is a VT_I2, read unsigned
 };
 
-// Locates the first section with the given format identifier. The result refers to
-// the stream's bytes.
+// Locates the first section with the given format identifier; its header and property
+// table must lie inside it. The result refers to the stream's bytes.
 Fault FindSection(std::span<const std::uint8_t> stream, const FMTID& fmtid, Section& section);
 
-// Decodes property `id` into `out`, which must hold nothing (VT_EMPTY). On any fault
-// `out` stays VT_EMPTY.
-Fault ReadProperty(const Section& section, PROPID id, PROPVARIANT& out);
+// Decodes property ids[i] into values[i], which must hold nothing (VT_EMPTY), and says
+// in faults[i] why it did not (kNotPresent, or why the value does not decode). The
+// properties read as each would alone: ids whose table entries give the same offset
+// share one decoded value (and its block). Free the values with FreePropVariantArray.
+void ReadProperties(const Section& section, std::span<const PROPID> ids, std::span<PROPVARIANT> values,
+                    std::span<Fault> faults);
 
-// The same for one of several properties read together: `budget` starts at the
-// section's size and shrinks by the bytes each value occupies. A value that no longer
-// fits reads as absent (kOverBudget), so properties that share stored bytes cannot
-// multiply the memory a read takes; properties stored apart never run out.
-Fault ReadProperty(const Section& section, PROPID id, PROPVARIANT& out, std::uint64_t& budget);
+// One property alone.
+Fault ReadProperty(const Section& section, PROPID id, PROPVARIANT& out);
 
 }  // namespace docprops::propset

@@ -1,24 +1,69 @@
-// UTF-16 to UTF-8, as the readers hand wide text to narrow consumers.
+// Conversions between UTF-16 and UTF-8: wide text handed to narrow consumers, and
+// paths, which are bytes on this system and wide strings in the access layer.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace docprops {
 
-// Converts UTF-16 units up to the first zero unit (or the end). An unpaired surrogate
-// becomes U+FFFD.
+// Feeds `put` the UTF-8 bytes of UTF-16 units read by `unit(i)` for i below `count`,
+// stopping at the first zero unit. An unpaired surrogate becomes U+FFFD.
+template <typename Unit, typename Put>
+void EncodeUtf8(std::size_t count, Unit unit, Put&& put) {
+  const auto emit = [&put](char32_t cp) {
+    if (cp < 0x80) {
+      put(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      put(static_cast<char>(0xC0 | (cp >> 6)));
+      put(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      put(static_cast<char>(0xE0 | (cp >> 12)));
+      put(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      put(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      put(static_cast<char>(0xF0 | (cp >> 18)));
+      put(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      put(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      put(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  };
+  for (std::size_t i = 0; i < count; ++i) {
+    const char16_t u = unit(i);
+    if (u == 0) break;
+    const bool high = u >= 0xD800 && u <= 0xDBFF;
+    const char16_t after = i + 1 < count ? unit(i + 1) : char16_t{0};
+    if (high && after >= 0xDC00 && after <= 0xDFFF) {
+      emit(0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (static_cast<char32_t>(after) - 0xDC00));
+      ++i;
+    } else if (u >= 0xD800 && u <= 0xDFFF) {
+      emit(0xFFFD);
+    } else {
+      emit(u);
+    }
+  }
+}
+
+// The little-endian UTF-16 unit at unit index i of `bytes` (an odd last byte is not a unit).
+inline char16_t Utf16LeUnit(std::span<const std::uint8_t> bytes, std::size_t i) {
+  return static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+}
+
+// Converts UTF-16 units up to the first zero unit (or the end).
 std::string Utf16ToUtf8(std::span<const char16_t> units);
 
-// The UTF-16 units stored as little-endian bytes, up to the first zero unit; an odd
-// last byte is dropped.
-std::u16string Utf16LeUnits(std::span<const std::uint8_t> bytes);
-
-// Utf16ToUtf8 over little-endian bytes.
+// The same for units stored as little-endian bytes.
 std::string Utf16LeBytesToUtf8(std::span<const std::uint8_t> bytes);
 
 // The units of a NUL-terminated wide string (none for null).
 std::span<const char16_t> WideStringUnits(const char16_t* s);
+
+// A path's bytes as UTF-16, without loss: well-formed UTF-8 is decoded, and every byte
+// that is not part of it becomes the unpaired surrogate U+DC80..U+DCFF of its value.
+// PathFromWide undoes it exactly, so every byte string comes back unchanged.
+std::u16string WidePath(std::string_view bytes);
+std::string PathFromWide(std::u16string_view units);
 
 }  // namespace docprops

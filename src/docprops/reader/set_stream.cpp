@@ -1,0 +1,32 @@
+#include "docprops/reader/set_stream.h"
+
+#include "docprops/reader/limits.h"
+
+namespace docprops {
+namespace {
+
+// The name of the stream that holds a property set; null for a set no stream holds.
+const char16_t* StreamNameOf(const FMTID& fmtid) {
+  if (fmtid == FMTID_SummaryInformation) return u"\u0005SummaryInformation";
+  // The user-defined set is the second section of the document summary stream.
+  if (fmtid == FMTID_DocSummaryInformation || fmtid == FMTID_UserDefinedProperties) {
+    return u"\u0005DocumentSummaryInformation";
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+Fault ReadSetStream(cfb::CompoundFile& file, const FMTID& fmtid, SetStream& out) {
+  out = SetStream();
+  const char16_t* name = StreamNameOf(fmtid);
+  if (name == nullptr) return Fault{Defect::kStreamNotFound, Structure::kDirectoryTree, 0};
+  cfb::DirEntry entry;
+  if (const Fault fault = cfb::FindRootStream(file, name, entry); !fault.ok()) return fault;
+  if (const Fault fault = cfb::ReadStream(file, entry, limits::kMaxPropertyStreamBytes, out.bytes); !fault.ok()) {
+    return fault;
+  }
+  return propset::FindSection(out.bytes, fmtid, out.section);
+}
+
+}  // namespace docprops

@@ -1,0 +1,34 @@
+// A property set read from a compound file: the stream that holds it, exactly as the
+// file holds it, and the set's section found in it.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "docprops/prop_variant.h"
+#include "docprops/reader/compound_file.h"
+#include "docprops/reader/fault.h"
+#include "docprops/reader/property_set.h"
+
+namespace docprops {
+
+struct SetStream {
+  std::vector<std::uint8_t> bytes;
+  propset::Section section;  // refers into `bytes`, which a move keeps in place
+
+  SetStream() = default;
+  SetStream(SetStream&&) = default;
+  SetStream& operator=(SetStream&&) = default;
+  SetStream(const SetStream&) = delete;
+  SetStream& operator=(const SetStream&) = delete;
+};
+
+// Reads the stream among the root's children that holds the set with this format
+// identifier (the summary information, the document summary information, or the
+// user-defined set that shares the latter's stream), at most
+// limits::kMaxPropertyStreamBytes of it by its declared size, and finds the set's
+// section in it. Values are then decoded only from bytes the file holds: a document
+// cut inside its property set lists its values whole or not at all.
+Fault ReadSetStream(cfb::CompoundFile& file, const FMTID& fmtid, SetStream& out);
+
+}  // namespace docprops
