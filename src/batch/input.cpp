@@ -38,12 +38,9 @@ void Document(Item& item, std::string path, bool check) {
 void FolderFailure(Item& item, std::string path, const char* call, int error) {
   switch (error) {
     case EACCES:
-    case EPERM:
-      return Known(item, std::move(path), Status::kPermissionDenied);
-    case ENOENT:
-      return Known(item, std::move(path), Status::kNotFound);
-    default:
-      return Known(item, std::move(path), Status::kIoError, std::string(call) + ": " + std::strerror(error));
+    case EPERM: return Known(item, std::move(path), Status::kPermissionDenied);
+    case ENOENT: return Known(item, std::move(path), Status::kNotFound);
+    default: return Known(item, std::move(path), Status::kIoError, std::string(call) + ": " + std::strerror(error));
   }
 }
 

@@ -77,8 +77,8 @@ class PathSource {
 
   std::vector<std::string> paths_;
   std::size_t nextPath_ = 0;
-  std::vector<Folder> walk_;                        // the folders being walked, innermost last
-  std::set<std::pair<dev_t, ino_t>> visited_;       // every folder entered
+  std::vector<Folder> walk_;                   // the folders being walked, innermost last
+  std::set<std::pair<dev_t, ino_t>> visited_;  // every folder entered
   int listFd_;
   char separator_;
   std::function<void()> beforeRead_;

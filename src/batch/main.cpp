@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
                         (options.progress == batch::Options::Progress::kAuto && isatty(STDERR_FILENO) == 1);
   batch::Output output(STDOUT_FILENO, progress);
   batch::PathSource input(std::move(options.paths), STDIN_FILENO, options.nulSeparated ? '\0' : '\n',
-                         [&output] { output.Idle(); });
+                          [&output] { output.Idle(); });
   batch::RunPipeline(
       options.jobs != 0 ? options.jobs : Cores(), [&input](batch::Item& item) { return input.Next(item); },
       [] { return std::make_unique<RecordWorker>(); }, output);

@@ -9,8 +9,8 @@ namespace batch {
 inline constexpr unsigned kMaxJobs = 1024;
 
 struct Options {
-  unsigned jobs = 0;            // 0: one per core
-  bool nulSeparated = false;    // -0: paths on standard input end in NUL, not newline
+  unsigned jobs = 0;          // 0: one per core
+  bool nulSeparated = false;  // -0: paths on standard input end in NUL, not newline
   enum class Progress { kAuto, kOn, kOff } progress = Progress::kAuto;
   bool help = false;
   bool version = false;

@@ -69,7 +69,8 @@ void Output::ShowProgress(bool last) {
   char text[128];
   const int n = std::snprintf(text, sizeof text, "\r%llu documents, %.0f/s, %.1f s%s",
                               static_cast<unsigned long long>(lines_), rate, seconds, last ? "\n" : "");
-  if (n > 0) (void)WriteAll(STDERR_FILENO, std::string_view(text, std::min(sizeof text - 1, static_cast<std::size_t>(n))));
+  if (n > 0)
+    (void)WriteAll(STDERR_FILENO, std::string_view(text, std::min(sizeof text - 1, static_cast<std::size_t>(n))));
 }
 
 void Output::Finish() {

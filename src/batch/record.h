@@ -28,8 +28,8 @@ enum class Status : std::uint8_t {
 };
 
 inline constexpr std::string_view kStatusWords[] = {
-    "ok",        "no-outline",        "no-summary", "not-found", "not-regular-file", "permission-denied",
-    "locked",    "io-error",          "not-compound-file",      "damaged",           "too-large"};
+    "ok",     "no-outline", "no-summary",        "not-found", "not-regular-file", "permission-denied",
+    "locked", "io-error",   "not-compound-file", "damaged",   "too-large"};
 
 inline std::string_view StatusWord(Status status) { return kStatusWords[static_cast<std::size_t>(status)]; }
 
@@ -47,7 +47,7 @@ struct Heading {
 
 struct Record {
   Status status = Status::kOk;
-  std::string detail;                    // for kDamaged and kIoError: the structure or call that failed
+  std::string detail;                     // for kDamaged and kIoError: the structure or call that failed
   std::optional<std::uint16_t> codePage;  // as stored (unsigned); empty when absent or not reached
   bool hasHeadings = false;               // heading pairs were read (whatever the status)
   std::vector<Heading> headings;

@@ -22,11 +22,11 @@ std::size_t Utf8SequenceLength(std::string_view bytes, std::size_t at) {
     length = 2;
   } else if (lead >= 0xE0 && lead <= 0xEF) {
     length = 3;
-    if (lead == 0xE0) low = 0xA0;  // overlong below U+0800
+    if (lead == 0xE0) low = 0xA0;   // overlong below U+0800
     if (lead == 0xED) high = 0x9F;  // surrogates
   } else if (lead >= 0xF0 && lead <= 0xF4) {
     length = 4;
-    if (lead == 0xF0) low = 0x90;  // overlong below U+10000
+    if (lead == 0xF0) low = 0x90;   // overlong below U+10000
     if (lead == 0xF4) high = 0x8F;  // past U+10FFFF
   } else {
     return 0;  // a continuation byte, an overlong lead (C0, C1) or F5..FF
@@ -90,14 +90,16 @@ std::string IconvName(std::uint16_t codePage) {
     const char* name;
   };
   static constexpr Alias kAliases[] = {
-      {10000, "MACINTOSH"},   {10007, "MAC-CYRILLIC"}, {10029, "MAC-CENTRALEUROPE"}, {10079, "MAC-IS"},
-      {20127, "ASCII"},       {20866, "KOI8-R"},       {21866, "KOI8-U"},            {20932, "EUC-JP"},
-      {20936, "GB2312"},      {28591, "ISO-8859-1"},   {28592, "ISO-8859-2"},        {28593, "ISO-8859-3"},
-      {28594, "ISO-8859-4"},  {28595, "ISO-8859-5"},   {28596, "ISO-8859-6"},        {28597, "ISO-8859-7"},
-      {28598, "ISO-8859-8"},  {28599, "ISO-8859-9"},   {28603, "ISO-8859-13"},       {28605, "ISO-8859-15"},
-      {50220, "ISO-2022-JP"}, {50221, "ISO-2022-JP"},  {50222, "ISO-2022-JP"},       {50225, "ISO-2022-KR"},
-      {51932, "EUC-JP"},      {51936, "EUC-CN"},       {51949, "EUC-KR"},            {54936, "GB18030"},
-      {65000, "UTF-7"},
+      {10000, "MACINTOSH"},   {10007, "MAC-CYRILLIC"}, {10029, "MAC-CENTRALEUROPE"},
+      {10079, "MAC-IS"},      {20127, "ASCII"},        {20866, "KOI8-R"},
+      {21866, "KOI8-U"},      {20932, "EUC-JP"},       {20936, "GB2312"},
+      {28591, "ISO-8859-1"},  {28592, "ISO-8859-2"},   {28593, "ISO-8859-3"},
+      {28594, "ISO-8859-4"},  {28595, "ISO-8859-5"},   {28596, "ISO-8859-6"},
+      {28597, "ISO-8859-7"},  {28598, "ISO-8859-8"},   {28599, "ISO-8859-9"},
+      {28603, "ISO-8859-13"}, {28605, "ISO-8859-15"},  {50220, "ISO-2022-JP"},
+      {50221, "ISO-2022-JP"}, {50222, "ISO-2022-JP"},  {50225, "ISO-2022-KR"},
+      {51932, "EUC-JP"},      {51936, "EUC-CN"},       {51949, "EUC-KR"},
+      {54936, "GB18030"},     {65000, "UTF-7"},
   };
   for (const Alias& alias : kAliases) {
     if (alias.codePage == codePage) return alias.name;

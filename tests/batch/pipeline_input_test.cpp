@@ -1,10 +1,9 @@
 // The engine's order and bounds with records of our own, and the input rules on a real
 // folder tree.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -90,9 +89,9 @@ TEST(Input, WalksSortedAndNeverFollowsOrOpensWhatIsNoRegularFile) {
   fs::remove_all(root);
   fs::create_directories(root / "d" / "inner");
   for (const char* name : {"b", "a", "C", "d/z", "d/inner/y"}) std::fclose(std::fopen((root / name).c_str(), "w"));
-  fs::create_directory_symlink(root / "d", root / "e");  // a link to a folder
+  fs::create_directory_symlink(root / "d", root / "e");   // a link to a folder
   fs::create_directory_symlink(root, root / "d" / "up");  // a loop, were links followed
-  ASSERT_EQ(::mkfifo((root / "f").c_str(), 0600), 0);    // opening it for reading would block
+  ASSERT_EQ(::mkfifo((root / "f").c_str(), 0600), 0);     // opening it for reading would block
   fs::create_symlink(root / "nowhere", root / "g");
   fs::create_symlink(root / "a", root / "h");
   const std::string r = root.string();

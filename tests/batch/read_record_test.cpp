@@ -1,10 +1,11 @@
 // The reader adapter: a status for every class of document, and for damaged and io-error
 // ones the detail the readers give. Documents come from the test writer, served from
 // memory through the source seam; the open faults come from real files.
-#include <fcntl.h>
-#include <unistd.h>
+#include "batch/read_record.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -15,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "batch/read_record.h"
 #include "doc_writer.h"
 #include "docprops/reader/byte_source.h"
 
@@ -52,8 +52,8 @@ Record ReadServed(const Bytes* document, docprops::SourceOpener opener = &Serve)
 Bytes WithSummary(const Bytes& stream) { return BuildCompoundFile({StreamOf(kDocSummaryName, stream)}).bytes; }
 
 Bytes Summary(Bytes headingPairs, Bytes parts, std::int16_t codePage = 1252) {
-  return WithSummary(PropertySetStream(
-      {Section{kFmtidDocSummary, {{kPidCodepage, I2(codePage)}, {kPidHeadingPairs, headingPairs}, {kPidDocParts, parts}}}}));
+  return WithSummary(PropertySetStream({Section{
+      kFmtidDocSummary, {{kPidCodepage, I2(codePage)}, {kPidHeadingPairs, headingPairs}, {kPidDocParts, parts}}}}));
 }
 
 TEST(ReadRecord, GivesEachClassOfDocumentItsStatusAndReason) {
@@ -71,7 +71,9 @@ TEST(ReadRecord, GivesEachClassOfDocumentItsStatusAndReason) {
       {"no summary stream", [] { return BuildCompoundFile({StreamOf(kSummaryName, SummaryInfoStream())}).bytes; },
        Status::kNoSummary, "", false, false},
       {"only the user-defined section",
-       [] { return WithSummary(PropertySetStream({Section{kFmtidUserDefined, {{kPidCodepage, I2(1252)}}}})); },
+       [] {
+         return WithSummary(PropertySetStream({Section{kFmtidUserDefined, {{kPidCodepage, I2(1252)}}}}));
+       },
        Status::kNoSummary, "", false, false},
       {"summary stream over 2 MiB",
        [] {
@@ -90,8 +92,7 @@ TEST(ReadRecord, GivesEachClassOfDocumentItsStatusAndReason) {
       {"directory chain loops",
        [] {
          // The summary's entry is in the second directory sector; the first leads back to itself.
-         Built doc = BuildCompoundFile({StreamOf(u"A", {}), StreamOf(u"B", {}), StreamOf(u"C", {}),
-                                        StreamOf(u"D", {}),
+         Built doc = BuildCompoundFile({StreamOf(u"A", {}), StreamOf(u"B", {}), StreamOf(u"C", {}), StreamOf(u"D", {}),
                                         StreamOf(kDocSummaryName, DocSummaryStream({{"Sheets", 1}}, {"a"}))});
          EXPECT_GE(doc.indexByPath.at(std::u16string(kDocSummaryName)), 4u);
          PutU32(doc.bytes, SectorOffset(doc, doc.fatSectors[0]) + 4 * doc.dirChain[0], doc.dirChain[0]);
@@ -99,16 +100,25 @@ TEST(ReadRecord, GivesEachClassOfDocumentItsStatusAndReason) {
        },
        Status::kDamaged, "directory chain: loops", false, false},
       {"heading pairs count does not fit",
-       [] { return Summary(VectorVariant({ElemLpstr("Sheets"), ElemI4(1)}, 0x7FFFFFFF), DocParts({"a"})); },
+       [] {
+         return Summary(VectorVariant({ElemLpstr("Sheets"), ElemI4(1)}, 0x7FFFFFFF), DocParts({"a"}));
+       },
        Status::kDamaged, "heading pairs: count does not fit", false, true},
       {"heading element of unknown type",
-       [] { return Summary(VectorVariant({ElemRaw(0x99, {0, 0, 0, 0}), ElemI4(1)}), DocParts({"a"})); },
+       [] {
+         return Summary(VectorVariant({ElemRaw(0x99, {0, 0, 0, 0}), ElemI4(1)}), DocParts({"a"}));
+       },
        Status::kDamaged, "heading pairs: unknown type", false, true},
       {"parts count does not fit",
-       [] { return Summary(HeadingPairs({{"Sheets", 1}}), VectorLpstr({"a"}, StrLayout::Unpadded, 0x7FFFFFFF)); },
+       [] {
+         return Summary(HeadingPairs({{"Sheets", 1}}), VectorLpstr({"a"}, StrLayout::Unpadded, 0x7FFFFFFF));
+       },
        Status::kDamaged, "parts: count does not fit", true, false},
       {"parts of a type that holds no outline",
-       [] { return Summary(HeadingPairs({{"Sheets", 1}}), Lpstr("a")); }, Status::kNoOutline, "", true, false},
+       [] {
+         return Summary(HeadingPairs({{"Sheets", 1}}), Lpstr("a"));
+       },
+       Status::kNoOutline, "", true, false},
       {"no heading pairs",
        [] {
          return WithSummary(PropertySetStream(
@@ -116,16 +126,18 @@ TEST(ReadRecord, GivesEachClassOfDocumentItsStatusAndReason) {
        },
        Status::kNoOutline, "", false, true},
       {"wide strings in a code page 1200 section",
-       [] { return Summary(HeadingPairsW({{"Sheets", 1}}), DocPartsW({"a"}), 1200); }, Status::kOk, "", true, true},
-      {"a file whose reads fail", [] { return Bytes{}; }, Status::kIoError, "read (header): Input/output error",
-       false, false},
+       [] {
+         return Summary(HeadingPairsW({{"Sheets", 1}}), DocPartsW({"a"}), 1200);
+       },
+       Status::kOk, "", true, true},
+      {"a file whose reads fail", [] { return Bytes{}; }, Status::kIoError, "read (header): Input/output error", false,
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const Bytes document = c.make ? c.make() : Bytes{};
     const bool failing = c.status == Status::kIoError;
-    const Record record =
-        failing ? ReadServed(nullptr, &ServeFailing) : ReadServed(c.make ? &document : nullptr);
+    const Record record = failing ? ReadServed(nullptr, &ServeFailing) : ReadServed(c.make ? &document : nullptr);
     EXPECT_EQ(StatusWord(record.status), StatusWord(c.status));
     EXPECT_EQ(record.detail, c.detail);
     EXPECT_EQ(record.hasHeadings, c.headings);
@@ -136,8 +148,9 @@ TEST(ReadRecord, GivesEachClassOfDocumentItsStatusAndReason) {
 TEST(ReadRecord, ReadsHeadingsAndPartsByTheListingsRules) {
   // An odd element count leaves a last heading without its count (0); a heading that is
   // no string is empty; the code page is unsigned.
-  const Bytes document = Summary(VectorVariant({ElemLpstr("Sheets"), ElemI2(-2), ElemI4(5), ElemI4(1), ElemLpwstr(u"Wide")}),
-                                 DocParts({"caf\xE9", ""}), static_cast<std::int16_t>(0xFDE9));
+  const Bytes document =
+      Summary(VectorVariant({ElemLpstr("Sheets"), ElemI2(-2), ElemI4(5), ElemI4(1), ElemLpwstr(u"Wide")}),
+              DocParts({"caf\xE9", ""}), static_cast<std::int16_t>(0xFDE9));
   const Record record = ReadServed(&document);
   EXPECT_EQ(record.status, Status::kOk);
   EXPECT_EQ(record.codePage, std::optional<std::uint16_t>(65001));

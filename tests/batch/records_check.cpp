@@ -32,8 +32,8 @@ using nlohmann::json;
 
 // What is wrong with the record's shape, or empty.
 std::string ShapeProblem(const json& r) {
-  static const std::set<std::string> kKeys = {"path", "path_base64", "status", "detail", "codepage", "headings",
-                                              "parts"};
+  static const std::set<std::string> kKeys = {"path",     "path_base64", "status", "detail",
+                                              "codepage", "headings",    "parts"};
   if (!r.is_object()) return "not an object";
   for (const auto& [key, value] : r.items()) {
     if (kKeys.count(key) == 0) return "unknown field " + key;
@@ -169,8 +169,9 @@ int main(int argc, char** argv) {
   std::cout << records << " records:";
   for (const auto& [status, n] : statuses) std::cout << " " << status << " " << n << ";";
   std::cout << " " << bad << " malformed";
-  if (!tool.empty()) std::cout << "; " << compared << " ok records compared with docoutline, " << differ << " differ, "
-              << wideParts << " with wide parts that docoutline does not list";
+  if (!tool.empty())
+    std::cout << "; " << compared << " ok records compared with docoutline, " << differ << " differ, " << wideParts
+              << " with wide parts that docoutline does not list";
   std::cout << "\n";
   return records > 0 && bad == 0 && differ == 0 ? 0 : 1;
 }

@@ -1,7 +1,6 @@
 // Text to UTF-8 and the JSON writer, checked through a real JSON parser.
-#include <iconv.h>
-
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -33,13 +32,13 @@ TEST(TextDecoder, ConvertsEachCodePageAndReplacesWhatDoesNotConvert) {
       {932, "A\x93", false, "A\uFFFD"},  // a lead byte cut at the end of the string
       {10000, "\x80\xA5", false, "\u00C4\u2022"},
       {1251, "\xCF\xF0\xE8", false, "\u041F\u0440\u0438"},
-      {1258, "a", false, "a"},  // 1258 holds back a base letter until the string is flushed
+      {1258, "a", false, "a"},           // 1258 holds back a base letter until the string is flushed
       {1258, "a\xCC", false, "\u00E0"},  // ... to compose it with a following accent
       {65001, "ok \xC3\xA9 \xC0\x80 \xED\xA0\x80 \xF4\x90\x80\x80 \xE2\x82", false,
        "ok \u00E9 \uFFFD\uFFFD \uFFFD\uFFFD\uFFFD \uFFFD\uFFFD\uFFFD\uFFFD \uFFFD\uFFFD"},
       {1200, "\xC3\xA9", true, "\u00E9"},  // the readers' UTF-8, checked only
       {1252, "\xC3\xA9", true, "\u00E9"},  // a wide string in any section
-      {1, "abc\x80", false, "abc\uFFFD"},   // a code page the C library cannot open
+      {1, "abc\x80", false, "abc\uFFFD"},  // a code page the C library cannot open
       {0, "abc\xFF", false, "abc\uFFFD"},
   };
   TextDecoder decoder;
@@ -55,8 +54,8 @@ TEST(TextDecoder, AsciiNeedsNoConversionWhereTheCodePageKeepsIt) {
   std::string ascii;
   for (int b = 1; b < 0x80; ++b) ascii.push_back(static_cast<char>(b));
   TextDecoder decoder;
-  for (const int page : {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258, 10000,
-                         28591, 28592, 28605}) {
+  for (const int page :
+       {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258, 10000, 28591, 28592, 28605}) {
     const iconv_t cd = iconv_open("UTF-8", IconvName(static_cast<std::uint16_t>(page)).c_str());
     ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1)) << page;
     std::string converted(ascii.size() * 4, '\0');
