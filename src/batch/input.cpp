@@ -65,21 +65,22 @@ bool ExistsAndIsNotRegular(const char* path) {
   return ::stat(path, &st) == 0 && !S_ISREG(st.st_mode);
 }
 
-PathSource::PathSource(std::vector<std::string> paths, int listFd, char separator, std::function<void()> beforeRead)
-    : paths_(std::move(paths)), listFd_(listFd), separator_(separator), beforeRead_(std::move(beforeRead)) {}
+PathSource::PathSource(std::vector<std::string> paths, int listFd, char separator)
+    : paths_(std::move(paths)), listFd_(listFd), separator_(separator) {}
 
-bool PathSource::Next(Item& item) {
+Next PathSource::Take(Item& item) {
   for (;;) {
     if (!walk_.empty()) {
-      if (WalkStep(item)) return true;
+      if (WalkStep(item)) return Next::kItem;
       continue;
     }
     if (listOpen_) {
-      if (ListStep(item)) return true;
+      const Next next = ListStep(item);
+      if (next != Next::kEnd) return next;
       listOpen_ = false;
       continue;
     }
-    if (nextPath_ == paths_.size()) return false;
+    if (nextPath_ == paths_.size()) return Next::kEnd;
     std::string path = std::move(paths_[nextPath_++]);
     if (path == "-") {
       listOpen_ = !listStarted_;
@@ -89,13 +90,13 @@ bool PathSource::Next(Item& item) {
     struct stat st = {};
     if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) {
       Document(item, std::move(path), false);  // a failure is the reader's to report
-      return true;
+      return Next::kItem;
     }
     if (!S_ISDIR(st.st_mode)) {
       Known(item, std::move(path), Status::kNotRegularFile);
-      return true;
+      return Next::kItem;
     }
-    if (EnterFolder(path, true, item)) return true;
+    if (EnterFolder(path, true, item)) return Next::kItem;
   }
 }
 
@@ -165,35 +166,42 @@ bool PathSource::WalkStep(Item& item) {
   return true;
 }
 
-bool PathSource::ListStep(Item& item) {
-  std::string path;
+Next PathSource::ListStep(Item& item) {
   for (;;) {
     if (bufferAt_ == bufferEnd_) {
-      // Once the list has ended it is not read again: a terminal would wait for more.
-      if (listEnded_) break;
-      if (buffer_.empty()) buffer_.resize(kListBufferBytes);
-      if (beforeRead_) beforeRead_();
-      ssize_t got;
-      do {
-        got = ::read(listFd_, buffer_.data(), buffer_.size());
-      } while (got < 0 && errno == EINTR);
-      if (got < 0) listError_ = errno;
-      if (got <= 0) {
-        listEnded_ = true;
-        break;
-      }
-      bufferAt_ = 0;
-      bufferEnd_ = static_cast<std::size_t>(got);
+      if (!listEnded_) return Next::kRead;
+      if (listed_.empty()) return Next::kEnd;
+      break;  // the last path, without a separator
     }
     const std::string_view chunk = std::string_view(buffer_.data(), bufferEnd_).substr(bufferAt_);
     const std::size_t end = std::min(chunk.find(separator_), chunk.size());
-    if (path.size() < kMaxListedPath) path.append(chunk.substr(0, std::min(end, kMaxListedPath - path.size())));
+    if (listed_.size() < kMaxListedPath) {
+      listed_.append(chunk.substr(0, std::min(end, kMaxListedPath - listed_.size())));
+    }
     bufferAt_ += std::min(end + 1, chunk.size());
-    if (end < chunk.size() && !path.empty()) break;  // a path ends; an empty entry is skipped
+    if (end < chunk.size() && !listed_.empty()) break;  // a path ends; an empty entry is skipped
   }
-  if (path.empty()) return false;
-  Document(item, std::move(path), true);
-  return true;
+  Document(item, std::move(listed_), true);
+  listed_.clear();
+  return Next::kItem;
+}
+
+void PathSource::ReadInput() {
+  // Once the list has ended it is not read again: a terminal would wait for more.
+  if (listEnded_) return;
+  if (buffer_.empty()) buffer_.resize(kListBufferBytes);
+  ssize_t got;
+  do {
+    got = ::read(listFd_, buffer_.data(), buffer_.size());
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) listError_ = errno;
+  if (got <= 0) {
+    listEnded_ = true;
+    bufferAt_ = bufferEnd_ = 0;
+    return;
+  }
+  bufferAt_ = 0;
+  bufferEnd_ = static_cast<std::size_t>(got);
 }
 
 }  // namespace batch

@@ -6,7 +6,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
-#include <functional>
+#include <cstdint>
 #include <set>
 #include <string>
 #include <utility>
@@ -36,14 +36,30 @@ bool ExistsAndIsNotRegular(const char* path);
 // can make the reader hold an unbounded line. Far above any real path (PATH_MAX is 4096).
 inline constexpr std::size_t kMaxListedPath = 1u << 16;
 
-class PathSource {
+// What a source of items says when asked for the next one.
+enum class Next : std::uint8_t {
+  kItem,  // `item` is filled
+  kEnd,   // no more items
+  kRead,  // more input must be read first (ReadInput), which may wait
+};
+
+// Where the items of a run come from: PathSource, or a test's own.
+class ItemSource {
+ public:
+  virtual ~ItemSource() = default;
+  // The next item, or kEnd, or kRead when ReadInput must come first. One thread at a time.
+  virtual Next Take(Item& item) = 0;
+  // May wait for input: called with no lock held, never at the same time as Take.
+  virtual void ReadInput() = 0;
+};
+
+class PathSource final : public ItemSource {
  public:
   // `paths` in order; each "-" stands for the list read from `listFd` (read once, at the
-  // first "-"), its paths separated by `separator` ('\n' or '\0'). `beforeRead` is called
-  // before each read of the list, which may wait for a writer.
-  PathSource(std::vector<std::string> paths, int listFd, char separator, std::function<void()> beforeRead);
+  // first "-"), its paths separated by `separator` ('\n' or '\0').
+  PathSource(std::vector<std::string> paths, int listFd, char separator);
 
-  // The next document, false at the end.
+  // The next document, without waiting for input.
   //   A folder given as an argument is walked, without recursion: each folder's entries
   //   in byte order of their names, a subfolder's documents where its name sorts; no
   //   folder entered twice. Symbolic links to folders are not followed; they, FIFOs,
@@ -55,7 +71,11 @@ class PathSource {
   //   A path from the list is never walked (a list is the result of a walk already); it
   //   comes out with `check` set. Empty entries are skipped; the last path needs no
   //   separator.
-  bool Next(Item& item);
+  Next Take(Item& item) override;
+
+  // Reads the next block of the list after Take said kRead; it may wait for the list's
+  // writer.
+  void ReadInput() override;
 
   // The errno of a failed read of the list (the rest of it was then skipped), or 0.
   int ListError() const { return listError_; }
@@ -73,7 +93,7 @@ class PathSource {
 
   bool EnterFolder(const std::string& path, bool followLink, Item& item);
   bool WalkStep(Item& item);
-  bool ListStep(Item& item);
+  Next ListStep(Item& item);
 
   std::vector<std::string> paths_;
   std::size_t nextPath_ = 0;
@@ -81,7 +101,6 @@ class PathSource {
   std::set<std::pair<dev_t, ino_t>> visited_;  // every folder entered
   int listFd_;
   char separator_;
-  std::function<void()> beforeRead_;
   bool listStarted_ = false;
   bool listOpen_ = false;
   bool listEnded_ = false;
@@ -89,6 +108,7 @@ class PathSource {
   std::vector<char> buffer_;
   std::size_t bufferAt_ = 0;
   std::size_t bufferEnd_ = 0;
+  std::string listed_;  // the list's path read so far
 };
 
 }  // namespace batch

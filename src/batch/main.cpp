@@ -86,14 +86,12 @@ int main(int argc, char** argv) {
   const bool progress = options.progress == batch::Options::Progress::kOn ||
                         (options.progress == batch::Options::Progress::kAuto && isatty(STDERR_FILENO) == 1);
   batch::Output output(STDOUT_FILENO, progress);
-  batch::PathSource input(std::move(options.paths), STDIN_FILENO, options.nulSeparated ? '\0' : '\n',
-                          [&output] { output.Idle(); });
+  batch::PathSource paths(std::move(options.paths), STDIN_FILENO, options.nulSeparated ? '\0' : '\n');
   batch::RunPipeline(
-      options.jobs != 0 ? options.jobs : Cores(), [&input](batch::Item& item) { return input.Next(item); },
-      [] { return std::make_unique<RecordWorker>(); }, output);
+      options.jobs != 0 ? options.jobs : Cores(), paths, [] { return std::make_unique<RecordWorker>(); }, output);
   output.Finish();
-  if (input.ListError() != 0) {
-    std::fprintf(stderr, "docoutline-batch: cannot read standard input: %s\n", std::strerror(input.ListError()));
+  if (paths.ListError() != 0) {
+    std::fprintf(stderr, "docoutline-batch: cannot read standard input: %s\n", std::strerror(paths.ListError()));
     return 2;
   }
   return 0;

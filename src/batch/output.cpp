@@ -43,7 +43,7 @@ void Output::Write(std::string_view line) {
     buffer_.append(line);
   }
   ++lines_;
-  if (progress_ && (lines_ & 63) == 0) ShowProgress(false);
+  if (progress_) ShowProgress(false);  // at most every kProgressInterval
 }
 
 void Output::Flush() {

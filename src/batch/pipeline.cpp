@@ -24,7 +24,7 @@ void Release(std::string& line) {
 
 }  // namespace
 
-void RunPipeline(unsigned workers, const NextItem& next, const WorkerFactory& makeWorker, LineSink& sink) {
+void RunPipeline(unsigned workers, ItemSource& source, const WorkerFactory& makeWorker, LineSink& sink) {
   workers = std::max(workers, 1u);
   const std::size_t slotCount = std::max(kMinSlots, kSlotsPerWorker * workers);
   struct Slot {
@@ -38,10 +38,11 @@ void RunPipeline(unsigned workers, const NextItem& next, const WorkerFactory& ma
   std::uint64_t taken = 0, written = 0;
   std::size_t heldBytes = 0;  // lines done and not yet written
   bool inputEnded = false;
+  bool reading = false;  // a thread reads input, unlocked: no one else takes meanwhile
   unsigned waiting = 0;
   const auto at = [&](std::uint64_t seq) -> Slot& { return ring[static_cast<std::size_t>(seq % slotCount)]; };
   const auto mayTake = [&] {
-    return inputEnded || (taken - written < slotCount && (heldBytes < kHeldLineBytes || taken == written));
+    return inputEnded || (!reading && taken - written < slotCount && (heldBytes < kHeldLineBytes || taken == written));
   };
 
   const auto run = [&] {
@@ -56,10 +57,22 @@ void RunPipeline(unsigned workers, const NextItem& next, const WorkerFactory& ma
         room.wait(lock, mayTake);
         --waiting;
       }
-      if (inputEnded || !next(item)) {
+      const Next next = inputEnded ? Next::kEnd : source.Take(item);
+      if (next == Next::kEnd) {
         inputEnded = true;
         if (waiting != 0) room.notify_all();
         return;
+      }
+      if (next == Next::kRead) {
+        // What is made so far goes out before the input may keep everyone waiting.
+        reading = true;
+        sink.Idle();
+        lock.unlock();
+        source.ReadInput();
+        lock.lock();
+        reading = false;
+        if (waiting != 0) room.notify_all();
+        continue;
       }
       const std::uint64_t seq = taken++;
       lock.unlock();

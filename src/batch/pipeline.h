@@ -31,9 +31,6 @@ class LineSink {
   virtual void Idle() = 0;
 };
 
-// Fills the next item; false at the end of the input. Called by one thread at a time.
-using NextItem = std::function<bool(Item& item)>;
-
 // Lines made but not yet written are bounded twice over: a thread takes no document
 // more than kSlotsPerWorker per thread (at least kMinSlots) past the oldest one not yet
 // written, so a slow document holds up the others only that far; and none while the
@@ -44,7 +41,8 @@ inline constexpr std::size_t kHeldLineBytes = 1u << 20;
 
 // Runs `workers` (at least 1) threads, the calling one and workers - 1 started here, each
 // with its own Worker from `makeWorker`; writes every item's line to `sink` in the order
-// `next` gave the items. Returns when all are written.
-void RunPipeline(unsigned workers, const NextItem& next, const WorkerFactory& makeWorker, LineSink& sink);
+// `source` gave them. While one thread waits for input, the others go on making and
+// writing records. Returns when all are written.
+void RunPipeline(unsigned workers, ItemSource& source, const WorkerFactory& makeWorker, LineSink& sink);
 
 }  // namespace batch

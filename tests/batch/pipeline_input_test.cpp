@@ -51,17 +51,23 @@ TEST(Pipeline, WritesInInputOrderAndHoldsBackAtMostTheRing) {
   for (const unsigned workers : {1u, 4u}) {
     g_processed = 0;
     CollectLines sink;
-    int produced = 0;
+    // Items in bursts with input to read between them, as from a list.
+    struct Numbers final : ItemSource {
+      Next Take(Item& item) override {
+        if (produced == 500) return Next::kEnd;
+        if (produced % 50 == 0 && !read) return Next::kRead;
+        read = false;
+        item.path = std::to_string(produced);
+        item.known = produced % 7 == 0;
+        ++produced;
+        return Next::kItem;
+      }
+      void ReadInput() override { read = true; }
+      int produced = 0;
+      bool read = false;
+    } numbers;
     RunPipeline(
-        workers,
-        [&](Item& item) {
-          if (produced == 500) return false;
-          item.path = std::to_string(produced);
-          item.known = produced % 7 == 0;
-          ++produced;
-          return true;
-        },
-        [] { return std::make_unique<EchoWorker>(); }, sink);
+        workers, numbers, [] { return std::make_unique<EchoWorker>(); }, sink);
     ASSERT_EQ(sink.lines.size(), 500u);
     for (int i = 0; i < 500; ++i) {
       EXPECT_EQ(sink.lines[static_cast<std::size_t>(i)], std::to_string(i) + (i % 7 == 0 ? " known\n" : "\n"));
@@ -79,7 +85,14 @@ struct Seen {
 
 std::vector<Seen> Gather(PathSource& source) {
   std::vector<Seen> seen;
-  for (Item item; source.Next(item);) seen.push_back({item.path, item.known, item.status, item.check});
+  Item item;
+  for (Next next; (next = source.Take(item)) != Next::kEnd;) {
+    if (next == Next::kRead) {
+      source.ReadInput();
+    } else {
+      seen.push_back({item.path, item.known, item.status, item.check});
+    }
+  }
   return seen;
 }
 
@@ -101,7 +114,7 @@ TEST(Input, WalksSortedAndNeverFollowsOrOpensWhatIsNoRegularFile) {
   ASSERT_EQ(::write(fds[1], "f\nd\n", 4), 4);
   ::close(fds[1]);
   // Given twice, a folder is walked once; a list is read once, and never walked.
-  PathSource source({r, r + "/d", r + "/f", "-", "-"}, fds[0], '\n', nullptr);
+  PathSource source({r, r + "/d", r + "/f", "-", "-"}, fds[0], '\n');
   const std::vector<Seen> seen = Gather(source);
   ::close(fds[0]);
   const std::vector<Seen> expected = {
@@ -152,7 +165,7 @@ TEST(Input, ListsSplitOnTheSeparatorOnly) {
       EXPECT_EQ(::write(fds[1], c.list.data(), c.list.size()), static_cast<ssize_t>(c.list.size()));
       ::close(fds[1]);
     });
-    PathSource source({"-"}, fds[0], c.separator, nullptr);
+    PathSource source({"-"}, fds[0], c.separator);
     const std::vector<Seen> seen = Gather(source);
     writer.join();
     ::close(fds[0]);
