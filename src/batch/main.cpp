@@ -5,6 +5,7 @@
 //
 // See kUsage (options.cpp) and docs/docoutline-batch.1.
 
+#include <malloc.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -28,7 +29,8 @@
 namespace {
 
 // Records larger than this leave no storage behind in the worker that made them.
-constexpr std::size_t kKeptRecordParts = 1024;
+constexpr std::size_t kKeptRecordParts = 128;
+constexpr int kOwnMappingBytes = 16 << 10;
 
 class RecordWorker final : public batch::Worker {
  public:
@@ -56,8 +58,10 @@ class RecordWorker final : public batch::Worker {
 
 unsigned Cores() {
   cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return static_cast<unsigned>(CPU_COUNT(&set));
-  return std::max(1u, std::thread::hardware_concurrency());
+  unsigned cores = std::thread::hardware_concurrency();
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    cores = static_cast<unsigned>(CPU_COUNT(&set));
+  return std::clamp(cores, 1u, batch::kMaxJobs);
 }
 
 int UsageError(const std::string& reason) {
@@ -68,6 +72,11 @@ int UsageError(const std::string& reason) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Buffers of 16 KiB and more (a large record's line, strings and vectors, a large summary
+  // stream) get mappings of their own and go back to the system when freed. Left in the
+  // heaps that many threads share, they fragment them, and with dozens of threads the
+  // resident size of a long run would creep up with every large document.
+  mallopt(M_MMAP_THRESHOLD, kOwnMappingBytes);
   batch::Options options;
   std::string error;
   if (!batch::ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) return UsageError(error);
