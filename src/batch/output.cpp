@@ -37,8 +37,7 @@ Output::Output(int fd, bool progress)
 void Output::Write(std::string_view line) {
   if (buffer_.size() + line.size() > kBufferBytes) Flush();
   if (line.size() > kBufferBytes) {
-    buffer_.assign(line);
-    Flush();
+    Send(line);  // a large record goes out as it is, and leaves no large buffer behind
   } else {
     buffer_.append(line);
   }
@@ -47,17 +46,19 @@ void Output::Write(std::string_view line) {
 }
 
 void Output::Flush() {
-  if (buffer_.empty()) return;
-  if (!WriteAll(fd_, buffer_)) {
-    const int error = errno;
-    if (error != EPIPE) {
-      const std::string message = std::string(progress_ ? "\n" : "") +
-                                  "docoutline-batch: cannot write standard output: " + std::strerror(error) + "\n";
-      (void)WriteAll(STDERR_FILENO, message);
-    }
-    std::_Exit(1);
-  }
+  Send(buffer_);
   buffer_.clear();
+}
+
+void Output::Send(std::string_view bytes) {
+  if (WriteAll(fd_, bytes)) return;
+  const int error = errno;
+  if (error != EPIPE) {
+    const std::string message = std::string(progress_ ? "\n" : "") +
+                                "docoutline-batch: cannot write standard output: " + std::strerror(error) + "\n";
+    (void)WriteAll(STDERR_FILENO, message);
+  }
+  std::_Exit(1);
 }
 
 void Output::ShowProgress(bool last) {

@@ -26,6 +26,7 @@ class Output final : public LineSink {
 
  private:
   void Flush();
+  void Send(std::string_view bytes);  // writes all of it, or ends the process
   void ShowProgress(bool last);
 
   int fd_;
