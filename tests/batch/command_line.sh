@@ -47,12 +47,13 @@ expect "a missing file is not-found, status 0" grep -qx '{"path":"missing.xls","
 
 # A record is written as soon as it is made, while the list is still open.
 coproc LIVE { "$batch" --no-progress -j 2; }
+live_pid=$LIVE_PID  # bash unsets LIVE_PID once the coprocess has ended
 echo "$sample" >&"${LIVE[1]}"
 first=
 read -t 20 -r first <&"${LIVE[0]}"
 expect "a record comes out before the list ends" grep -q '"status":"ok"' <<<"$first"
 exec {LIVE[1]}>&-
-wait "$LIVE_PID"
+wait "$live_pid" || true
 
 # A path that is not UTF-8: shown with U+FFFD, its bytes in path_base64.
 mkdir tree
