@@ -85,7 +85,7 @@ void FormatRecord(std::string& out, std::string_view path, const Record& record,
     for (std::size_t i = 0; i < record.headings.size(); ++i) {
       if (i != 0) out.push_back(',');
       out.append("{\"heading\":");
-      AppendJsonString(out, decoder.Decode(record.headings[i].text, record.codePage));
+      AppendJsonString(out, decoder.Decode(record.TextOf(record.headings[i].text), record.codePage));
       out.append(",\"count\":");
       out.append(std::to_string(record.headings[i].count));
       out.push_back('}');
@@ -96,7 +96,7 @@ void FormatRecord(std::string& out, std::string_view path, const Record& record,
     out.append(",\"parts\":[");
     for (std::size_t i = 0; i < record.parts.size(); ++i) {
       if (i != 0) out.push_back(',');
-      AppendJsonString(out, decoder.Decode(record.parts[i], record.codePage));
+      AppendJsonString(out, decoder.Decode(record.TextOf(record.parts[i]), record.codePage));
     }
     out.push_back(']');
   }

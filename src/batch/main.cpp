@@ -29,13 +29,15 @@
 namespace {
 
 // Records larger than this leave no storage behind in the worker that made them.
-constexpr std::size_t kKeptRecordParts = 128;
+constexpr std::size_t kKeptRecordParts = 1024;
+constexpr std::size_t kKeptRecordBytes = 16u << 10;
 constexpr int kOwnMappingBytes = 16 << 10;
 
 class RecordWorker final : public batch::Worker {
  public:
   void Process(const batch::Item& item, std::string& line) override {
-    if (record_.parts.capacity() > kKeptRecordParts || record_.headings.capacity() > kKeptRecordParts) {
+    if (record_.parts.capacity() > kKeptRecordParts || record_.headings.capacity() > kKeptRecordParts ||
+        record_.strings.capacity() > kKeptRecordBytes) {
       record_ = batch::Record();
     }
     if (item.known) {

@@ -42,36 +42,38 @@ void Stop(const Fault& fault, Record& record) {
   }
 }
 
-// A narrow string as stored; in a code page 1200 section the readers made it UTF-8.
-Text Narrow(const char* s, bool utf8) { return Text{s != nullptr ? s : "", utf8}; }
-
-Text Wide(const char16_t* s) { return Text{docprops::Utf16ToUtf8(docprops::WideStringUnits(s)), true}; }
-
 // Headings and counts by the listing's rules: a narrow or wide string, otherwise an empty
-// heading; a missing last count element counts 0.
+// heading; a missing last count element counts 0. A narrow string is as stored; in a code
+// page 1200 section the readers made it UTF-8.
 void TakeHeadings(const PROPVARIANT& pairs, bool utf8, Record& record) {
   const std::span<const PROPVARIANT> elements(pairs.capropvar.pElems, pairs.capropvar.cElems);
   const PROPVARIANT noCount{};  // VT_EMPTY: GroupCount gives 0
   record.hasHeadings = true;
   record.headings.reserve(elements.size() / 2 + 1);
   for (std::size_t i = 0; i < elements.size(); i += 2) {
-    Heading& heading = record.headings.emplace_back();
     const PROPVARIANT& text = elements[i];
-    if (text.vt == docprops::VT_LPSTR) heading.text = Narrow(text.pszVal, utf8);
-    if (text.vt == docprops::VT_LPWSTR) heading.text = Wide(text.pwszVal);
-    heading.count = docprops::GroupCount(i + 1 < elements.size() ? elements[i + 1] : noCount);
+    const std::int32_t count = docprops::GroupCount(i + 1 < elements.size() ? elements[i + 1] : noCount);
+    if (text.vt == docprops::VT_LPSTR && text.pszVal != nullptr) {
+      record.AddHeading(text.pszVal, utf8, count);
+    } else if (text.vt == docprops::VT_LPWSTR) {
+      record.AddHeading(docprops::Utf16ToUtf8(docprops::WideStringUnits(text.pwszVal)), true, count);
+    } else {
+      record.AddHeading({}, false, count);
+    }
   }
 }
 
 void TakeParts(const PROPVARIANT& parts, bool utf8, Record& record) {
   record.hasParts = true;
   if (parts.vt == (docprops::VT_VECTOR | docprops::VT_LPSTR)) {
-    for (char* s : std::span<char* const>(parts.calpstr.pElems, parts.calpstr.cElems)) {
-      record.parts.push_back(Narrow(s, utf8));
+    record.parts.reserve(parts.calpstr.cElems);
+    for (const char* s : std::span<char* const>(parts.calpstr.pElems, parts.calpstr.cElems)) {
+      record.AddPart(s != nullptr ? s : "", utf8);
     }
   } else {
-    for (char16_t* s : std::span<char16_t* const>(parts.calpwstr.pElems, parts.calpwstr.cElems)) {
-      record.parts.push_back(Wide(s));
+    record.parts.reserve(parts.calpwstr.cElems);
+    for (const char16_t* s : std::span<char16_t* const>(parts.calpwstr.pElems, parts.calpwstr.cElems)) {
+      record.AddPart(docprops::Utf16ToUtf8(docprops::WideStringUnits(s)), true);
     }
   }
 }

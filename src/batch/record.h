@@ -36,25 +36,43 @@ inline std::string_view StatusWord(Status status) { return kStatusWords[static_c
 // A string as the document stores it: bytes in the section's code page, or UTF-8 that
 // the readers already made (wide strings, and narrow ones in a code page 1200 section).
 struct Text {
-  std::string bytes;
+  std::string_view bytes;
   bool utf8 = false;
 };
 
-struct Heading {
-  Text text;
-  std::int32_t count = 0;
-};
-
 struct Record {
+  // Where a string lies in `strings`. Offsets fit: a record holds at most what a summary
+  // stream of limits::kMaxPropertyStreamBytes decodes to.
+  struct Span {
+    std::uint32_t offset = 0;
+    std::uint32_t size = 0;
+    bool utf8 = false;
+  };
+  struct Heading {
+    Span text;
+    std::int32_t count = 0;
+  };
+
   Status status = Status::kOk;
   std::string detail;                     // for kDamaged and kIoError: the structure or call that failed
   std::optional<std::uint16_t> codePage;  // as stored (unsigned); empty when absent or not reached
   bool hasHeadings = false;               // heading pairs were read (whatever the status)
   std::vector<Heading> headings;
   bool hasParts = false;  // document parts were read (whatever the status)
-  std::vector<Text> parts;
+  std::vector<Span> parts;
+  // Every heading and part, back to back: a hostile outline of half a million empty names
+  // costs a few bytes per name here, not a string object each.
+  std::string strings;
 
-  // Back to an empty record, keeping the vectors' storage for the next document.
+  void AddHeading(std::string_view bytes, bool utf8, std::int32_t count) {
+    headings.push_back({Add(bytes, utf8), count});
+  }
+  void AddPart(std::string_view bytes, bool utf8) { parts.push_back(Add(bytes, utf8)); }
+  Text TextOf(const Span& span) const {
+    return Text{std::string_view(strings).substr(span.offset, span.size), span.utf8};
+  }
+
+  // Back to an empty record, keeping the storage for the next document.
   void Clear() {
     status = Status::kOk;
     detail.clear();
@@ -63,6 +81,14 @@ struct Record {
     headings.clear();
     hasParts = false;
     parts.clear();
+    strings.clear();
+  }
+
+ private:
+  Span Add(std::string_view bytes, bool utf8) {
+    const Span span{static_cast<std::uint32_t>(strings.size()), static_cast<std::uint32_t>(bytes.size()), utf8};
+    strings.append(bytes);
+    return span;
   }
 };
 

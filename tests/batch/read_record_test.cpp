@@ -155,15 +155,15 @@ TEST(ReadRecord, ReadsHeadingsAndPartsByTheListingsRules) {
   EXPECT_EQ(record.status, Status::kOk);
   EXPECT_EQ(record.codePage, std::optional<std::uint16_t>(65001));
   ASSERT_EQ(record.headings.size(), 3u);
-  EXPECT_EQ(record.headings[0].text.bytes, "Sheets");
+  EXPECT_EQ(record.TextOf(record.headings[0].text).bytes, "Sheets");
   EXPECT_EQ(record.headings[0].count, -2);
-  EXPECT_EQ(record.headings[1].text.bytes, "");
+  EXPECT_EQ(record.TextOf(record.headings[1].text).bytes, "");
   EXPECT_EQ(record.headings[1].count, 1);
-  EXPECT_EQ(record.headings[2].text.bytes, "Wide");
+  EXPECT_EQ(record.TextOf(record.headings[2].text).bytes, "Wide");
   EXPECT_TRUE(record.headings[2].text.utf8);
   EXPECT_EQ(record.headings[2].count, 0);
   ASSERT_EQ(record.parts.size(), 2u);
-  EXPECT_EQ(record.parts[0].bytes, "caf\xE9");
+  EXPECT_EQ(record.TextOf(record.parts[0]).bytes, "caf\xE9");
   EXPECT_FALSE(record.parts[0].utf8);
 }
 
