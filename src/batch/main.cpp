@@ -29,8 +29,8 @@
 namespace {
 
 // Records larger than this leave no storage behind in the worker that made them.
-constexpr std::size_t kKeptRecordParts = 1024;
-constexpr std::size_t kKeptRecordBytes = 16u << 10;
+constexpr std::size_t kKeptRecordParts = 256;
+constexpr std::size_t kKeptRecordBytes = 4u << 10;
 constexpr int kOwnMappingBytes = 16 << 10;
 
 class RecordWorker final : public batch::Worker {

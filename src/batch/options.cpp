@@ -11,7 +11,7 @@ const char* const kUsage =
     "'-', paths are read from standard input, one per line.\n"
     "\n"
     "  -0, --null         paths on standard input end in NUL, not newline\n"
-    "  -j, --jobs N       read with N threads, 1 to 64 (default: one per core)\n"
+    "  -j, --jobs N       read with N threads, 1 to 32 (default: one per core)\n"
     "      --progress     show a progress line on standard error\n"
     "      --no-progress  do not (default: shown when standard error is a terminal)\n"
     "      --help         print this help and exit\n"

@@ -6,10 +6,12 @@
 
 namespace batch {
 
-// Each thread holds the document it is reading, and the records waiting for it: up to a
-// quarter of a MiB for the largest outlines. At 64 threads a whole run stays within
-// 16 MiB; more would add memory and no speed, a document costing microseconds.
-inline constexpr unsigned kMaxJobs = 64;
+// Each thread costs about a fifth of a MiB (its stack, its allocator caches, the document
+// it reads and the records waiting for it). At 32 threads a whole run stays well within
+// 16 MiB, however many documents it has; more threads than that would add memory and, a
+// document costing microseconds, no speed. Beyond one machine's cores, run several
+// processes (GNU parallel).
+inline constexpr unsigned kMaxJobs = 32;
 
 struct Options {
   unsigned jobs = 0;          // 0: one per core
