@@ -1,0 +1,207 @@
+#include "batch/input.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+namespace batch {
+namespace {
+
+constexpr std::size_t kListBufferBytes = 1u << 16;
+constexpr unsigned char kRegular = DT_REG;
+constexpr unsigned char kOther = DT_FIFO;  // FIFOs, devices and sockets are all reported alike
+
+void Known(Item& item, std::string path, Status status, std::string detail = {}) {
+  item.path = std::move(path);
+  item.known = true;
+  item.status = status;
+  item.detail = std::move(detail);
+  item.check = false;
+}
+
+void Document(Item& item, std::string path, bool check) {
+  item.path = std::move(path);
+  item.known = false;
+  item.status = Status::kOk;
+  item.detail.clear();
+  item.check = check;
+}
+
+// The record of a folder that could not be listed, from the failed call's errno.
+void FolderFailure(Item& item, std::string path, const char* call, int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM: return Known(item, std::move(path), Status::kPermissionDenied);
+    case ENOENT: return Known(item, std::move(path), Status::kNotFound);
+    default: return Known(item, std::move(path), Status::kIoError, std::string(call) + ": " + std::strerror(error));
+  }
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+  std::string path = folder;
+  if (path.empty() || path.back() != '/') path.push_back('/');
+  path.append(name);
+  return path;
+}
+
+unsigned char TypeOf(mode_t mode) {
+  if (S_ISREG(mode)) return DT_REG;
+  if (S_ISDIR(mode)) return DT_DIR;
+  if (S_ISLNK(mode)) return DT_LNK;
+  return kOther;
+}
+
+}  // namespace
+
+bool ExistsAndIsNotRegular(const char* path) {
+  struct stat st = {};
+  return ::stat(path, &st) == 0 && !S_ISREG(st.st_mode);
+}
+
+PathSource::PathSource(std::vector<std::string> paths, int listFd, char separator)
+    : paths_(std::move(paths)), listFd_(listFd), separator_(separator) {}
+
+Next PathSource::Take(Item& item) {
+  for (;;) {
+    if (!walk_.empty()) {
+      if (WalkStep(item)) return Next::kItem;
+      continue;
+    }
+    if (listOpen_) {
+      const Next next = ListStep(item);
+      if (next != Next::kEnd) return next;
+      listOpen_ = false;
+      continue;
+    }
+    if (nextPath_ == paths_.size()) return Next::kEnd;
+    std::string path = std::move(paths_[nextPath_++]);
+    if (path == "-") {
+      listOpen_ = !listStarted_;
+      listStarted_ = true;
+      continue;
+    }
+    struct stat st = {};
+    if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) {
+      Document(item, std::move(path), false);  // a failure is the reader's to report
+      return Next::kItem;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+      Known(item, std::move(path), Status::kNotRegularFile);
+      return Next::kItem;
+    }
+    if (EnterFolder(path, true, item)) return Next::kItem;
+  }
+}
+
+// Lists a folder, sorted, onto the walk. A subfolder is opened without following a final
+// symbolic link, so that a folder replaced by a link after it was listed is not entered
+// either. True when the folder could not be listed: `item` then holds its record.
+bool PathSource::EnterFolder(const std::string& path, bool followLink, Item& item) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
+  if (fd < 0) {
+    FolderFailure(item, path, "open", errno);
+    return true;
+  }
+  struct stat st = {};
+  if (::fstat(fd, &st) != 0) {
+    FolderFailure(item, path, "stat", errno);
+    ::close(fd);
+    return true;
+  }
+  if (!visited_.emplace(st.st_dev, st.st_ino).second) {
+    ::close(fd);
+    return false;
+  }
+  DIR* dir = ::fdopendir(fd);
+  if (dir == nullptr) {
+    FolderFailure(item, path, "open", errno);
+    ::close(fd);
+    return true;
+  }
+  const std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, ::closedir);
+  Folder folder;
+  folder.path = path;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir);
+    if (entry == nullptr) {
+      if (errno == 0) break;
+      FolderFailure(item, path, "readdir", errno);
+      return true;
+    }
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    folder.entries.push_back({entry->d_name, entry->d_type});
+  }
+  std::sort(folder.entries.begin(), folder.entries.end(),
+            [](const Entry& a, const Entry& b) { return a.name < b.name; });
+  walk_.push_back(std::move(folder));
+  return false;
+}
+
+bool PathSource::WalkStep(Item& item) {
+  Folder& top = walk_.back();
+  if (top.next == top.entries.size()) {
+    walk_.pop_back();
+    return false;
+  }
+  const Entry& entry = top.entries[top.next++];
+  std::string path = Join(top.path, entry.name);
+  unsigned char type = entry.type;
+  struct stat st = {};
+  if (type == DT_UNKNOWN) type = ::lstat(path.c_str(), &st) == 0 ? TypeOf(st.st_mode) : kRegular;
+  if (type == DT_LNK) type = ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) ? kRegular : kOther;
+  if (type == DT_REG) {
+    Document(item, std::move(path), false);
+    return true;
+  }
+  if (type == DT_DIR) return EnterFolder(path, false, item);  // `top` and `entry` are not used past this
+  Known(item, std::move(path), Status::kNotRegularFile);
+  return true;
+}
+
+Next PathSource::ListStep(Item& item) {
+  for (;;) {
+    if (bufferAt_ == bufferEnd_) {
+      if (!listEnded_) return Next::kRead;
+      if (listed_.empty()) return Next::kEnd;
+      break;  // the last path, without a separator
+    }
+    const std::string_view chunk = std::string_view(buffer_.data(), bufferEnd_).substr(bufferAt_);
+    const std::size_t end = std::min(chunk.find(separator_), chunk.size());
+    if (listed_.size() < kMaxListedPath) {
+      listed_.append(chunk.substr(0, std::min(end, kMaxListedPath - listed_.size())));
+    }
+    bufferAt_ += std::min(end + 1, chunk.size());
+    if (end < chunk.size() && !listed_.empty()) break;  // a path ends; an empty entry is skipped
+  }
+  Document(item, std::move(listed_), true);
+  listed_.clear();
+  return Next::kItem;
+}
+
+void PathSource::ReadInput() {
+  // Once the list has ended it is not read again: a terminal would wait for more.
+  if (listEnded_) return;
+  if (buffer_.empty()) buffer_.resize(kListBufferBytes);
+  ssize_t got;
+  do {
+    got = ::read(listFd_, buffer_.data(), buffer_.size());
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) listError_ = errno;
+  if (got <= 0) {
+    listEnded_ = true;
+    bufferAt_ = bufferEnd_ = 0;
+    return;
+  }
+  bufferAt_ = 0;
+  bufferEnd_ = static_cast<std::size_t>(got);
+}
+
+}  // namespace batch

@@ -1,0 +1,106 @@
+#include "batch/json.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace batch {
+
+void AppendJsonString(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.push_back('"');
+  std::size_t run = 0;  // start of the bytes not yet appended, all plain
+  const auto flush = [&](std::size_t at) { out.append(text.substr(run, at - run)); };
+  for (std::size_t at = 0; at < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    if (c >= 0x20 && c != '"' && c != '\\' && c < 0x80) {
+      ++at;
+      continue;
+    }
+    if (c >= 0x80) {
+      // A valid sequence is copied as it is; anything else is replaced byte by byte.
+      const std::size_t length = Utf8SequenceLength(text, at);
+      if (length != 0) {
+        at += length;
+        continue;
+      }
+      flush(at);
+      out.append("\xEF\xBF\xBD");
+      run = ++at;
+      continue;
+    }
+    flush(at);
+    switch (c) {
+      case '"': out.append("\\\""); break;
+      case '\\': out.append("\\\\"); break;
+      case '\b': out.append("\\b"); break;
+      case '\f': out.append("\\f"); break;
+      case '\n': out.append("\\n"); break;
+      case '\r': out.append("\\r"); break;
+      case '\t': out.append("\\t"); break;
+      default:
+        out.append("\\u00");
+        out.push_back(kHex[c >> 4]);
+        out.push_back(kHex[c & 0xF]);
+    }
+    run = ++at;
+  }
+  flush(text.size());
+  out.push_back('"');
+}
+
+void AppendBase64(std::string& out, std::string_view bytes) {
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  for (std::size_t at = 0; at < bytes.size(); at += 3) {
+    const std::size_t n = std::min<std::size_t>(3, bytes.size() - at);
+    std::uint32_t group = 0;
+    for (std::size_t i = 0; i < 3; ++i) {
+      group <<= 8;
+      if (i < n) group |= static_cast<unsigned char>(bytes[at + i]);
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+      out.push_back(i <= n ? kAlphabet[(group >> (18 - 6 * i)) & 0x3F] : '=');
+    }
+  }
+}
+
+void FormatRecord(std::string& out, std::string_view path, const Record& record, TextDecoder& decoder) {
+  out.append("{\"path\":");
+  AppendJsonString(out, path);
+  if (!IsValidUtf8(path)) {
+    out.append(",\"path_base64\":\"");
+    AppendBase64(out, path);
+    out.push_back('"');
+  }
+  out.append(",\"status\":\"");
+  out.append(StatusWord(record.status));
+  out.push_back('"');
+  if (record.status == Status::kDamaged || record.status == Status::kIoError) {
+    out.append(",\"detail\":");
+    AppendJsonString(out, record.detail);
+  }
+  out.append(",\"codepage\":");
+  out.append(record.codePage ? std::to_string(*record.codePage) : "null");
+  if (record.hasHeadings) {
+    out.append(",\"headings\":[");
+    for (std::size_t i = 0; i < record.headings.size(); ++i) {
+      if (i != 0) out.push_back(',');
+      out.append("{\"heading\":");
+      AppendJsonString(out, decoder.Decode(record.TextOf(record.headings[i].text), record.codePage));
+      out.append(",\"count\":");
+      out.append(std::to_string(record.headings[i].count));
+      out.push_back('}');
+    }
+    out.push_back(']');
+  }
+  if (record.hasParts) {
+    out.append(",\"parts\":[");
+    for (std::size_t i = 0; i < record.parts.size(); ++i) {
+      if (i != 0) out.push_back(',');
+      AppendJsonString(out, decoder.Decode(record.TextOf(record.parts[i]), record.codePage));
+    }
+    out.push_back(']');
+  }
+  out.append("}\n");
+}
+
+}  // namespace batch

@@ -1,0 +1,30 @@
+// The JSON Lines output: one object per document on one line. A writer of our own, since
+// the output is one fixed shape of strings, numbers and arrays, and writing it directly
+// into a reused buffer costs no allocation per document.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "batch/record.h"
+#include "batch/text.h"
+
+namespace batch {
+
+// Appends `text` as a JSON string: quoted, '"' and '\' escaped, control characters as
+// \n, \t ... or \u00XX; any byte that does not begin a valid UTF-8 sequence as U+FFFD.
+// The result is valid UTF-8 and valid JSON whatever `text` holds.
+void AppendJsonString(std::string& out, std::string_view text);
+
+// Appends standard Base64 (with '=' padding) of `bytes`.
+void AppendBase64(std::string& out, std::string_view bytes);
+
+// Appends the document's record as one line (ending in '\n'):
+//   {"path":P,["path_base64":B,]"status":S,["detail":D,]"codepage":N|null,
+//    ["headings":[{"heading":H,"count":C},...],]["parts":[...]]}
+// "path_base64" holds the path's exact bytes when they are not valid UTF-8 ("path" then
+// shows them with U+FFFD). "detail" appears for damaged and io-error only; "headings" and
+// "parts" whenever they were read. Strings are decoded to UTF-8 with `decoder`.
+void FormatRecord(std::string& out, std::string_view path, const Record& record, TextDecoder& decoder);
+
+}  // namespace batch

@@ -1,0 +1,109 @@
+// docoutline-batch: the outline of every document of a collection, one JSON line per
+// document, in input order, with the reason for every document that gives none.
+//
+//   docoutline-batch [-0] [-j N] [--progress|--no-progress] [PATH|-]...
+//
+// See kUsage (options.cpp) and docs/docoutline-batch.1.
+
+#include <malloc.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "batch/input.h"
+#include "batch/json.h"
+#include "batch/options.h"
+#include "batch/output.h"
+#include "batch/pipeline.h"
+#include "batch/read_record.h"
+#include "batch/text.h"
+
+namespace {
+
+// Records larger than this leave no storage behind in the worker that made them.
+constexpr std::size_t kKeptRecordParts = 256;
+constexpr std::size_t kKeptRecordBytes = 4u << 10;
+constexpr int kOwnMappingBytes = 16 << 10;
+
+class RecordWorker final : public batch::Worker {
+ public:
+  void Process(const batch::Item& item, std::string& line) override {
+    if (record_.parts.capacity() > kKeptRecordParts || record_.headings.capacity() > kKeptRecordParts ||
+        record_.strings.capacity() > kKeptRecordBytes) {
+      record_ = batch::Record();
+    }
+    if (item.known) {
+      record_.Clear();
+      record_.status = item.status;
+      record_.detail = item.detail;
+    } else if (item.check && batch::ExistsAndIsNotRegular(item.path.c_str())) {
+      record_.Clear();
+      record_.status = batch::Status::kNotRegularFile;
+    } else {
+      batch::ReadRecord(item.path.c_str(), record_);
+    }
+    batch::FormatRecord(line, item.path, record_, decoder_);
+  }
+
+ private:
+  batch::Record record_;
+  batch::TextDecoder decoder_;
+};
+
+unsigned Cores() {
+  cpu_set_t set;
+  unsigned cores = std::thread::hardware_concurrency();
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    cores = static_cast<unsigned>(CPU_COUNT(&set));
+  return std::clamp(cores, 1u, batch::kMaxJobs);
+}
+
+int UsageError(const std::string& reason) {
+  std::fprintf(stderr, "docoutline-batch: %s\nTry 'docoutline-batch --help' for more information.\n", reason.c_str());
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Buffers of 16 KiB and more (a large record's line, strings and vectors, a large summary
+  // stream) get mappings of their own and go back to the system when freed. Left in the
+  // heaps that many threads share, they fragment them, and with dozens of threads the
+  // resident size of a long run would creep up with every large document.
+  mallopt(M_MMAP_THRESHOLD, kOwnMappingBytes);
+  batch::Options options;
+  std::string error;
+  if (!batch::ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) return UsageError(error);
+  if (options.help) {
+    std::fputs(batch::kUsage, stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  if (options.version) {
+    std::fputs("docoutline-batch " DOCOUTLINE_VERSION "\n", stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  if (options.paths.empty()) options.paths.emplace_back("-");
+  // A closed pipe shows as EPIPE from write, which ends the run quietly (see Output).
+  std::signal(SIGPIPE, SIG_IGN);
+
+  const bool progress = options.progress == batch::Options::Progress::kOn ||
+                        (options.progress == batch::Options::Progress::kAuto && isatty(STDERR_FILENO) == 1);
+  batch::Output output(STDOUT_FILENO, progress);
+  batch::PathSource paths(std::move(options.paths), STDIN_FILENO, options.nulSeparated ? '\0' : '\n');
+  batch::RunPipeline(
+      options.jobs != 0 ? options.jobs : Cores(), paths, [] { return std::make_unique<RecordWorker>(); }, output);
+  output.Finish();
+  if (paths.ListError() != 0) {
+    std::fprintf(stderr, "docoutline-batch: cannot read standard input: %s\n", std::strerror(paths.ListError()));
+    return 2;
+  }
+  return 0;
+}

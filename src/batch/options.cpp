@@ -1,0 +1,75 @@
+#include "batch/options.h"
+
+#include <charconv>
+
+namespace batch {
+
+const char* const kUsage =
+    "Usage: docoutline-batch [OPTION]... [PATH]...\n"
+    "Print the outline of each office document (compound file) as one JSON line: its heading\n"
+    "pairs and part names, or why it has none. Folders are walked; with no PATH, or a PATH of\n"
+    "'-', paths are read from standard input, one per line.\n"
+    "\n"
+    "  -0, --null         paths on standard input end in NUL, not newline\n"
+    "  -j, --jobs N       read with N threads, 1 to 32 (default: one per core)\n"
+    "      --progress     show a progress line on standard error\n"
+    "      --no-progress  do not (default: shown when standard error is a terminal)\n"
+    "      --help         print this help and exit\n"
+    "      --version      print the version and exit\n"
+    "\n"
+    "Exit status: 0 when every document got its record, 1 when standard output could not\n"
+    "be written, 2 on a usage error or when standard input could not be read.\n"
+    "See docoutline-batch(1) for the record's fields.\n";
+
+namespace {
+
+bool ParseJobs(const std::string& text, unsigned& jobs, std::string& error) {
+  unsigned value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < 1 || value > kMaxJobs) {
+    error = "the number of jobs must be a whole number from 1 to " + std::to_string(kMaxJobs) + ", not '" + text + "'";
+    return false;
+  }
+  jobs = value;
+  return true;
+}
+
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error) {
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
+      options.paths.push_back(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "-0" || arg == "--null") {
+      options.nulSeparated = true;
+    } else if (arg == "--progress") {
+      options.progress = Options::Progress::kOn;
+    } else if (arg == "--no-progress") {
+      options.progress = Options::Progress::kOff;
+    } else if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
+    } else if (arg == "-j" || arg == "--jobs") {
+      if (i + 1 == args.size()) {
+        error = "option '" + arg + "' needs a number";
+        return false;
+      }
+      if (!ParseJobs(args[++i], options.jobs, error)) return false;
+    } else if (arg.rfind("--jobs=", 0) == 0) {
+      if (!ParseJobs(arg.substr(7), options.jobs, error)) return false;
+    } else if (arg.rfind("-j", 0) == 0) {
+      if (!ParseJobs(arg.substr(2), options.jobs, error)) return false;
+    } else {
+      error = "unknown option '" + arg + "'";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace batch

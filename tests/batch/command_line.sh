@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# docoutline-batch's command line: options and usage errors, path lists on standard
+# input, paths that are not UTF-8, FIFOs, and the exit statuses for output that cannot
+# be written.
+set -u
+batch=$(realpath "$1")
+sample=$(realpath "$2")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+fail=0
+expect() {  # expect DESCRIPTION COMMAND...: the command must succeed
+  local what=$1
+  shift
+  if ! "$@"; then
+    echo "FAILED: $what"
+    fail=1
+  fi
+}
+run() {  # run ARGS...: out, err and status of one run (standard input from the caller)
+  status=0
+  timeout 20 "$batch" --no-progress "$@" >out 2>err || status=$?
+}
+
+run --version
+expect "--version names the program" grep -qx 'docoutline-batch [0-9.]*' out
+run --help
+expect "--help exits 0 with the usage" test "$status" -eq 0 -a -n "$(grep -c '^Usage: docoutline-batch' out)"
+for args in "-j 0" "-j x" "-j" "--jobs=33" "--bogus"; do
+  # shellcheck disable=SC2086 # the options are split on purpose
+  run $args </dev/null
+  expect "'$args' is a usage error (status $status)" test "$status" -eq 2 -a -s err -a ! -s out
+done
+
+# A list with empty entries and a path holding a newline, NUL-separated; '-' reads it
+# where it stands among the arguments, once.
+cp "$sample" "$work/new
+line.xls"
+printf '\0%s\0\0missing.xls' "$work/new
+line.xls" >list
+run -j 3 "$sample" - - <list
+expect "without -0 the list is read by lines (status $status)" test "$status" -eq 0 -a "$(wc -l <out)" -eq 3
+run -0 -j 3 "$sample" - - <list
+expect "three records from -0 (status $status)" test "$status" -eq 0 -a "$(wc -l <out)" -eq 3
+expect "the path with a newline is ok" grep -q '^{"path":"[^"]*/new\\nline.xls","status":"ok"' out
+expect "a missing file is not-found, status 0" grep -qx '{"path":"missing.xls","status":"not-found","codepage":null}' out
+
+# A record is written as soon as it is made, while the list is still open.
+coproc LIVE { "$batch" --no-progress -j 2; }
+live_pid=$LIVE_PID  # bash unsets LIVE_PID once the coprocess has ended
+echo "$sample" >&"${LIVE[1]}"
+first=
+read -t 20 -r first <&"${LIVE[0]}"
+expect "a record comes out before the list ends" grep -q '"status":"ok"' <<<"$first"
+exec {LIVE[1]}>&-
+wait "$live_pid" || true
+
+# A path that is not UTF-8: shown with U+FFFD, its bytes in path_base64.
+mkdir tree
+cp "$sample" "$(printf 'tree/caf\xe9.xls')"
+mkfifo tree/pipe  # opened for reading, it would block: it must not be opened
+run tree
+expect "the folder's records (status $status)" test "$status" -eq 0 -a "$(wc -l <out)" -eq 2
+expect "a non-UTF-8 path keeps its bytes" grep -q "^{\"path\":\"tree/caf$(printf '\xef\xbf\xbd').xls\",\"path_base64\":\"$(printf 'tree/caf\xe9.xls' | base64)\",\"status\":\"ok\"" out
+expect "a FIFO in a walk is not-regular-file" grep -qx '{"path":"tree/pipe","status":"not-regular-file","codepage":null}' out
+
+# Output that cannot be written: a closed pipe ends the run quietly, anything else with a
+# message; both with status 1.
+yes "$sample" | head -n 50000 | "$batch" --no-progress 2>err | head -n 1 >/dev/null
+status=("${PIPESTATUS[@]}")
+expect "a closed pipe gives status 1 (got ${status[2]})" test "${status[2]}" -eq 1
+expect "a closed pipe is quiet" test ! -s err
+status=0
+"$batch" --no-progress "$sample" >/dev/full 2>err || status=$?
+expect "a full disk gives status 1 and a message (got $status)" test "$status" -eq 1 -a -s err
+run </
+expect "unreadable standard input is status 2 (got $status)" test "$status" -eq 2 -a -s err
+
+[ "$fail" -eq 0 ] && echo "batch command line: all checks passed"
+exit "$fail"

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# What `cmake --install` puts in place for docoutline-batch: the executable, which runs
+# from the prefix on the sample document, and its manual page, which formats without a
+# warning.
+set -u
+build_dir=$(cd "$1" && pwd)
+source_dir=$(cd "$2" && pwd)
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build_dir" --prefix "$prefix" >/dev/null || exit 1
+fail=0
+check() {
+  local what=$1
+  shift
+  if ! "$@"; then
+    echo "FAILED: $what"
+    fail=1
+  fi
+}
+page=$prefix/share/man/man1/docoutline-batch.1
+check "the manual page is installed" cmp "$source_dir/docs/docoutline-batch.1" "$page"
+check "groff formats it without warnings" test -z "$(groff -man -ww -z "$page" 2>&1)"
+check "man formats it without warnings" test -z "$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)"
+check "its header names the version" grep -q "^\.TH DOCOUTLINE-BATCH 1 \"[^\"]*\" \"docoutline $3\"" "$page"
+out=$(cd "$prefix" && bin/docoutline-batch --no-progress "$source_dir/samples/quarterly-report.xls")
+check "the installed executable reads the sample" \
+  test "$out" = "{\"path\":\"$source_dir/samples/quarterly-report.xls\",\"status\":\"ok\",\"codepage\":1252,\"headings\":[{\"heading\":\"Worksheets\",\"count\":2},{\"heading\":\"Modules\",\"count\":1},{\"heading\":\"Charts\",\"count\":1},{\"heading\":\"Named Ranges\",\"count\":2}],\"parts\":[\"Summary\",\"Q3 Sales\",\"Macros\",\"Revenue Chart\",\"Print_Area\",\"Totals\"]}"
+[ "$fail" -eq 0 ] && echo "installed docoutline-batch: all checks passed"
+exit "$fail"

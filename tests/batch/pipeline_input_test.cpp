@@ -1,0 +1,179 @@
+// The engine's order and bounds with records of our own, and the input rules on a real
+// folder tree.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "batch/input.h"
+#include "batch/pipeline.h"
+
+namespace batch {
+namespace {
+
+std::atomic<int> g_processed{0};
+
+class EchoWorker final : public Worker {
+ public:
+  void Process(const Item& item, std::string& line) override {
+    // The first item is slow: everything else must wait for it within the ring's bound.
+    const int micros = item.path == "0" ? 100000 : static_cast<int>(random_() % 200);
+    std::this_thread::sleep_for(std::chrono::microseconds(micros));
+    line = item.path + (item.known ? " known" : "") + "\n";
+    ++g_processed;
+  }
+
+ private:
+  std::minstd_rand random_{std::random_device{}()};
+};
+
+class CollectLines final : public LineSink {
+ public:
+  void Write(std::string_view line) override {
+    if (lines.empty()) processedAtFirstWrite = g_processed.load();
+    lines.emplace_back(line);
+  }
+  void Idle() override {}
+  std::vector<std::string> lines;
+  int processedAtFirstWrite = 0;
+};
+
+TEST(Pipeline, WritesInInputOrderAndHoldsBackAtMostTheRing) {
+  for (const unsigned workers : {1u, 4u}) {
+    g_processed = 0;
+    CollectLines sink;
+    // Items in bursts with input to read between them, as from a list.
+    struct Numbers final : ItemSource {
+      Next Take(Item& item) override {
+        if (produced == 500) return Next::kEnd;
+        if (produced % 50 == 0 && !read) return Next::kRead;
+        read = false;
+        item.path = std::to_string(produced);
+        item.known = produced % 7 == 0;
+        ++produced;
+        return Next::kItem;
+      }
+      void ReadInput() override { read = true; }
+      int produced = 0;
+      bool read = false;
+    } numbers;
+    RunPipeline(
+        workers, numbers, [] { return std::make_unique<EchoWorker>(); }, sink);
+    ASSERT_EQ(sink.lines.size(), 500u);
+    for (int i = 0; i < 500; ++i) {
+      EXPECT_EQ(sink.lines[static_cast<std::size_t>(i)], std::to_string(i) + (i % 7 == 0 ? " known\n" : "\n"));
+    }
+    EXPECT_LE(sink.processedAtFirstWrite, static_cast<int>(std::max(kMinSlots, kSlotsPerWorker * workers)));
+  }
+}
+
+struct Seen {
+  std::string path;
+  bool known;
+  Status status;
+  bool check;
+};
+
+std::vector<Seen> Gather(PathSource& source) {
+  std::vector<Seen> seen;
+  Item item;
+  for (Next next; (next = source.Take(item)) != Next::kEnd;) {
+    if (next == Next::kRead) {
+      source.ReadInput();
+    } else {
+      seen.push_back({item.path, item.known, item.status, item.check});
+    }
+  }
+  return seen;
+}
+
+TEST(Input, WalksSortedAndNeverFollowsOrOpensWhatIsNoRegularFile) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::temp_directory_path() / ("batch-walk-" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  fs::create_directories(root / "d" / "inner");
+  for (const char* name : {"b", "a", "C", "d/z", "d/inner/y"}) std::fclose(std::fopen((root / name).c_str(), "w"));
+  fs::create_directory_symlink(root / "d", root / "e");   // a link to a folder
+  fs::create_directory_symlink(root, root / "d" / "up");  // a loop, were links followed
+  ASSERT_EQ(::mkfifo((root / "f").c_str(), 0600), 0);     // opening it for reading would block
+  fs::create_symlink(root / "nowhere", root / "g");
+  fs::create_symlink(root / "a", root / "h");
+  const std::string r = root.string();
+
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_EQ(::write(fds[1], "f\nd\n", 4), 4);
+  ::close(fds[1]);
+  // Given twice, a folder is walked once; a list is read once, and never walked.
+  PathSource source({r, r + "/d", r + "/f", "-", "-"}, fds[0], '\n');
+  const std::vector<Seen> seen = Gather(source);
+  ::close(fds[0]);
+  const std::vector<Seen> expected = {
+      {r + "/C", false, Status::kOk, false},
+      {r + "/a", false, Status::kOk, false},
+      {r + "/b", false, Status::kOk, false},
+      {r + "/d/inner/y", false, Status::kOk, false},
+      {r + "/d/up", true, Status::kNotRegularFile, false},
+      {r + "/d/z", false, Status::kOk, false},
+      {r + "/e", true, Status::kNotRegularFile, false},
+      {r + "/f", true, Status::kNotRegularFile, false},
+      {r + "/g", false, Status::kOk, false},  // left to the reader: not found
+      {r + "/h", false, Status::kOk, false},
+      {r + "/f", true, Status::kNotRegularFile, false},
+      {"f", false, Status::kOk, true},
+      {"d", false, Status::kOk, true},
+  };
+  ASSERT_EQ(seen.size(), expected.size());
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    EXPECT_EQ(seen[i].path, expected[i].path);
+    EXPECT_EQ(seen[i].known, expected[i].known) << seen[i].path;
+    EXPECT_EQ(seen[i].status, expected[i].status) << seen[i].path;
+    EXPECT_EQ(seen[i].check, expected[i].check) << seen[i].path;
+  }
+  EXPECT_TRUE(ExistsAndIsNotRegular((root / "f").c_str()));
+  EXPECT_TRUE(ExistsAndIsNotRegular((root / "e").c_str()));
+  EXPECT_FALSE(ExistsAndIsNotRegular((root / "h").c_str()));
+  EXPECT_FALSE(ExistsAndIsNotRegular((root / "g").c_str()));
+  fs::remove_all(root);
+}
+
+TEST(Input, ListsSplitOnTheSeparatorOnly) {
+  struct Case {
+    std::string list;
+    char separator;
+    std::vector<std::string> paths;
+  };
+  const Case cases[] = {
+      {"a\n\nb c\n", '\n', {"a", "b c"}},
+      {"a\nb", '\n', {"a", "b"}},
+      {std::string("new\nline\0\0last", 15), '\0', {"new\nline", "last"}},
+      {std::string(70000, 'x') + "\ny", '\n', {std::string(kMaxListedPath, 'x'), "y"}},  // cut, never unbounded
+  };
+  for (const Case& c : cases) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::thread writer([&] {
+      EXPECT_EQ(::write(fds[1], c.list.data(), c.list.size()), static_cast<ssize_t>(c.list.size()));
+      ::close(fds[1]);
+    });
+    PathSource source({"-"}, fds[0], c.separator);
+    const std::vector<Seen> seen = Gather(source);
+    writer.join();
+    ::close(fds[0]);
+    EXPECT_EQ(source.ListError(), 0);
+    ASSERT_EQ(seen.size(), c.paths.size());
+    for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i].path, c.paths[i]);
+  }
+}
+
+}  // namespace
+}  // namespace batch

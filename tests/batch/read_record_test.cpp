@@ -1,0 +1,194 @@
+// The reader adapter: a status for every class of document, and for damaged and io-error
+// ones the detail the readers give. Documents come from the test writer, served from
+// memory through the source seam; the open faults come from real files.
+#include "batch/read_record.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "doc_writer.h"
+#include "docprops/reader/byte_source.h"
+
+namespace batch {
+namespace {
+
+using namespace testdoc;
+
+const Bytes* g_served = nullptr;
+
+std::unique_ptr<docprops::ByteSource> Serve(const char*) {
+  if (g_served == nullptr) return nullptr;
+  return std::make_unique<docprops::MemorySource>(std::span<const std::uint8_t>(*g_served));
+}
+
+// A file whose every read fails.
+class FailingSource final : public docprops::ByteSource {
+ public:
+  std::uint64_t Size() const override { return 4096; }
+  int ReadAt(std::uint64_t, std::span<std::uint8_t>) override { return EIO; }
+};
+std::unique_ptr<docprops::ByteSource> ServeFailing(const char*) { return std::make_unique<FailingSource>(); }
+
+Record ReadServed(const Bytes* document, docprops::SourceOpener opener = &Serve) {
+  g_served = document;
+  const docprops::SourceOpener previous = docprops::SetSourceOpener(opener);
+  Record record;
+  ReadRecord("served.doc", record);
+  docprops::SetSourceOpener(previous);
+  g_served = nullptr;
+  return record;
+}
+
+Bytes WithSummary(const Bytes& stream) { return BuildCompoundFile({StreamOf(kDocSummaryName, stream)}).bytes; }
+
+Bytes Summary(Bytes headingPairs, Bytes parts, std::int16_t codePage = 1252) {
+  return WithSummary(PropertySetStream({Section{
+      kFmtidDocSummary, {{kPidCodepage, I2(codePage)}, {kPidHeadingPairs, headingPairs}, {kPidDocParts, parts}}}}));
+}
+
+TEST(ReadRecord, GivesEachClassOfDocumentItsStatusAndReason) {
+  struct Case {
+    const char* what;
+    std::function<Bytes()> make;  // null: no document at all
+    Status status;
+    std::string detail;
+    bool headings, parts;
+  };
+  const std::vector<Case> cases = {
+      {"missing", nullptr, Status::kNotFound, "", false, false},
+      {"not a compound file", [] { return Bytes{'n', 'o', 't', ' ', 'a', ' ', 'd', 'o', 'c'}; },
+       Status::kNotCompoundFile, "", false, false},
+      {"no summary stream", [] { return BuildCompoundFile({StreamOf(kSummaryName, SummaryInfoStream())}).bytes; },
+       Status::kNoSummary, "", false, false},
+      {"only the user-defined section",
+       [] {
+         return WithSummary(PropertySetStream({Section{kFmtidUserDefined, {{kPidCodepage, I2(1252)}}}}));
+       },
+       Status::kNoSummary, "", false, false},
+      {"summary stream over 2 MiB",
+       [] {
+         Entry big = StreamOf(kDocSummaryName, DocSummaryStream({{"Sheets", 1}}, {"a"}));
+         big.fillerSize = (2u << 20) + 1;
+         return BuildCompoundFile({big}).bytes;
+       },
+       Status::kTooLarge, "", false, false},
+      {"bad sector size",
+       [] {
+         Bytes doc = SimpleDocument({{"Sheets", 1}}, {"a"});
+         PutU16(doc, kHdrSectorShift, 10);
+         return doc;
+       },
+       Status::kDamaged, "header: bad sector size", false, false},
+      {"directory chain loops",
+       [] {
+         // The summary's entry is in the second directory sector; the first leads back to itself.
+         Built doc = BuildCompoundFile({StreamOf(u"A", {}), StreamOf(u"B", {}), StreamOf(u"C", {}), StreamOf(u"D", {}),
+                                        StreamOf(kDocSummaryName, DocSummaryStream({{"Sheets", 1}}, {"a"}))});
+         EXPECT_GE(doc.indexByPath.at(std::u16string(kDocSummaryName)), 4u);
+         PutU32(doc.bytes, SectorOffset(doc, doc.fatSectors[0]) + 4 * doc.dirChain[0], doc.dirChain[0]);
+         return doc.bytes;
+       },
+       Status::kDamaged, "directory chain: loops", false, false},
+      {"heading pairs count does not fit",
+       [] {
+         return Summary(VectorVariant({ElemLpstr("Sheets"), ElemI4(1)}, 0x7FFFFFFF), DocParts({"a"}));
+       },
+       Status::kDamaged, "heading pairs: count does not fit", false, true},
+      {"heading element of unknown type",
+       [] {
+         return Summary(VectorVariant({ElemRaw(0x99, {0, 0, 0, 0}), ElemI4(1)}), DocParts({"a"}));
+       },
+       Status::kDamaged, "heading pairs: unknown type", false, true},
+      {"parts count does not fit",
+       [] {
+         return Summary(HeadingPairs({{"Sheets", 1}}), VectorLpstr({"a"}, StrLayout::Unpadded, 0x7FFFFFFF));
+       },
+       Status::kDamaged, "parts: count does not fit", true, false},
+      {"parts of a type that holds no outline",
+       [] {
+         return Summary(HeadingPairs({{"Sheets", 1}}), Lpstr("a"));
+       },
+       Status::kNoOutline, "", true, false},
+      {"no heading pairs",
+       [] {
+         return WithSummary(PropertySetStream(
+             {Section{kFmtidDocSummary, {{kPidCodepage, I2(1252)}, {kPidDocParts, DocParts({"a"})}}}}));
+       },
+       Status::kNoOutline, "", false, true},
+      {"wide strings in a code page 1200 section",
+       [] {
+         return Summary(HeadingPairsW({{"Sheets", 1}}), DocPartsW({"a"}), 1200);
+       },
+       Status::kOk, "", true, true},
+      {"a file whose reads fail", [] { return Bytes{}; }, Status::kIoError, "read (header): Input/output error", false,
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Bytes document = c.make ? c.make() : Bytes{};
+    const bool failing = c.status == Status::kIoError;
+    const Record record = failing ? ReadServed(nullptr, &ServeFailing) : ReadServed(c.make ? &document : nullptr);
+    EXPECT_EQ(StatusWord(record.status), StatusWord(c.status));
+    EXPECT_EQ(record.detail, c.detail);
+    EXPECT_EQ(record.hasHeadings, c.headings);
+    EXPECT_EQ(record.hasParts, c.parts);
+  }
+}
+
+TEST(ReadRecord, ReadsHeadingsAndPartsByTheListingsRules) {
+  // An odd element count leaves a last heading without its count (0); a heading that is
+  // no string is empty; the code page is unsigned.
+  const Bytes document =
+      Summary(VectorVariant({ElemLpstr("Sheets"), ElemI2(-2), ElemI4(5), ElemI4(1), ElemLpwstr(u"Wide")}),
+              DocParts({"caf\xE9", ""}), static_cast<std::int16_t>(0xFDE9));
+  const Record record = ReadServed(&document);
+  EXPECT_EQ(record.status, Status::kOk);
+  EXPECT_EQ(record.codePage, std::optional<std::uint16_t>(65001));
+  ASSERT_EQ(record.headings.size(), 3u);
+  EXPECT_EQ(record.TextOf(record.headings[0].text).bytes, "Sheets");
+  EXPECT_EQ(record.headings[0].count, -2);
+  EXPECT_EQ(record.TextOf(record.headings[1].text).bytes, "");
+  EXPECT_EQ(record.headings[1].count, 1);
+  EXPECT_EQ(record.TextOf(record.headings[2].text).bytes, "Wide");
+  EXPECT_TRUE(record.headings[2].text.utf8);
+  EXPECT_EQ(record.headings[2].count, 0);
+  ASSERT_EQ(record.parts.size(), 2u);
+  EXPECT_EQ(record.TextOf(record.parts[0]).bytes, "caf\xE9");
+  EXPECT_FALSE(record.parts[0].utf8);
+}
+
+TEST(ReadRecord, ReportsOpenFaultsOfRealFiles) {
+  char folder[] = "/tmp/batch-open-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/doc.xls";
+  WriteFile(path, SimpleDocument({{"Sheets", 1}}, {"a"}));
+  Record record;
+  ReadRecord(folder, record);
+  EXPECT_EQ(record.status, Status::kNotRegularFile);
+  ReadRecord(path.c_str(), record);
+  EXPECT_EQ(record.status, Status::kOk);
+  // A write lock on its own open file description conflicts even within this process.
+  const int fd = ::open(path.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
+  ReadRecord(path.c_str(), record);
+  EXPECT_EQ(record.status, Status::kLocked);
+  ::close(fd);
+  std::remove(path.c_str());
+  ::rmdir(folder);
+}
+
+}  // namespace
+}  // namespace batch
