@@ -11,7 +11,7 @@ const char* const kUsage =
     "'-', paths are read from standard input, one per line.\n"
     "\n"
     "  -0, --null         paths on standard input end in NUL, not newline\n"
-    "  -j, --jobs N       read with N threads, 1 to 32 (default: one per core)\n"
+    "  -j, --jobs N       read with N threads, at most 32 (default: one per core)\n"
     "      --progress     show a progress line on standard error\n"
     "      --no-progress  do not (default: shown when standard error is a terminal)\n"
     "      --help         print this help and exit\n"
@@ -26,11 +26,14 @@ namespace {
 bool ParseJobs(const std::string& text, unsigned& jobs, std::string& error) {
   unsigned value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < 1 || value > kMaxJobs) {
-    error = "the number of jobs must be a whole number from 1 to " + std::to_string(kMaxJobs) + ", not '" + text + "'";
+  const bool whole = !text.empty() && end == text.data() + text.size();
+  if (!whole || (ec != std::errc() && ec != std::errc::result_out_of_range) || (ec == std::errc() && value < 1)) {
+    error = "the number of jobs must be a whole number of 1 or more, not '" + text + "'";
     return false;
   }
-  jobs = value;
+  // More threads than the cap gain nothing a machine can show and cost memory: the
+  // cap is used instead, so that `-j "$(nproc)"` works on any machine.
+  jobs = ec == std::errc() && value <= kMaxJobs ? value : kMaxJobs;
   return true;
 }
 

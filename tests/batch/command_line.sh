@@ -26,11 +26,13 @@ run --version
 expect "--version names the program" grep -qx 'docoutline-batch [0-9.]*' out
 run --help
 expect "--help exits 0 with the usage" test "$status" -eq 0 -a -n "$(grep -c '^Usage: docoutline-batch' out)"
-for args in "-j 0" "-j x" "-j" "--jobs=33" "--bogus"; do
+for args in "-j 0" "-j x" "-j" "--jobs=3x" "--bogus"; do
   # shellcheck disable=SC2086 # the options are split on purpose
   run $args </dev/null
   expect "'$args' is a usage error (status $status)" test "$status" -eq 2 -a -s err -a ! -s out
 done
+run -j 99999999999 "$sample" </dev/null
+expect "a thread count over the cap reads with the cap" test "$status" -eq 0 -a "$(wc -l <out)" -eq 1
 
 # A list with empty entries and a path holding a newline, NUL-separated; '-' reads it
 # where it stands among the arguments, once.
