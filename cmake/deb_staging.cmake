@@ -30,7 +30,11 @@ endforeach()
 if(CPACK_DOCOUTLINE_STRIP)
   file(GLOB programs "${root}/bin/*")
   foreach(program ${programs})
-    execute_process(COMMAND "${CPACK_DOCOUTLINE_STRIP}" --remove-section=.comment "${program}")
+    execute_process(COMMAND "${CPACK_DOCOUTLINE_STRIP}" --remove-section=.comment "${program}"
+                    RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(WARNING "${CPACK_DOCOUTLINE_STRIP} could not strip ${program}")
+    endif()
   endforeach()
 endif()
 
