@@ -9,15 +9,17 @@ set(DOCOUTLINE_PACKAGE_MAINTAINER "The docoutline developers <maintainers@docout
     CACHE STRING "The Maintainer field of the Debian package: a name and an e-mail address")
 set(CPACK_PACKAGE_CONTACT "${DOCOUTLINE_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "print the outline an office document records about itself")
-# Lines kept short: they become the package's extended description as they are.
+# Lines kept short: they become the package's extended description as they are (and
+# none may start with a dot, which would make it a control line).
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
-  "docoutline reads the Document Summary Information property set of an"
-  "office document stored as a compound file (.doc, .xls, .ppt, .vsd, .msg,"
-  ".pub and more) and prints the outline recorded there: its first heading"
-  "group and its last two, each heading followed by the names of its parts."
-  "It only reads the document and writes no files."
-  "docoutline-batch reads whole collections the same way and writes one"
-  "JSON line per document, with the reason for every one that gives nothing.")
+  "docoutline prints the outline that an office document stored as a"
+  "compound file records about itself: the first and the last two heading"
+  "groups of its Document Summary Information, each heading followed by"
+  "the names of its parts. Such documents include the .doc, .xls and .ppt"
+  "files, the .vsd, .msg and .pub files, and many more. It only reads the"
+  "document and writes no files. docoutline-batch reads whole collections"
+  "the same way and writes one JSON line per document, with the reason for"
+  "every one that gives nothing.")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_RESOURCE_FILE_README "${PROJECT_SOURCE_DIR}/README.md")
 set(CPACK_STRIP_FILES ON)
@@ -28,10 +30,22 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # docoutline_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 # Depends (libc6, libstdc++6, libgcc-s1 at the versions the build used) from
-# dpkg-shlibdeps: docoutline-batch is always linked dynamically (iconv loads its
-# converters at run time), whichever way docoutline is linked.
+# dpkg-shlibdeps, over every installed executable: docoutline-batch is always linked
+# dynamically (iconv loads its converters at run time), and a static executable adds
+# nothing.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+# What Debian policy asks of the package beyond the installed files, done on CPack's
+# staging tree (cmake/deb_staging.cmake): manual pages compressed with `gzip -9n`, the
+# .comment section stripped, a changelog, and the lintian override that records the
+# static linking as deliberate.
+string(TIMESTAMP CPACK_DOCOUTLINE_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)  # honours SOURCE_DATE_EPOCH
+set(CPACK_DOCOUTLINE_LINK_STATIC ${DOCOUTLINE_LINK_STATIC})
+set(CPACK_DOCOUTLINE_STRIP "${CMAKE_STRIP}")
+set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/deb_staging.cmake")
 
 set(CPACK_SOURCE_GENERATOR "TGZ")
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/" "/out/" "\\\\.deb$")

@@ -12,7 +12,7 @@ tool=$1
 corpus=${2:-}
 every=${3:-}
 if [ -z "$corpus" ] || [ ! -d "$corpus" ]; then
-  echo "SKIPPED: no document corpus at '${corpus}'"
+  echo "SKIPPED: no document corpus at '${corpus}' (configure with -DDOCOUTLINE_CORPUS=DIR)"
   exit 77
 fi
 pass=0

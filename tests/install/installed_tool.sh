@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the current build into a temporary prefix with `cmake --install`, then checks
+# Installs the current build into a temporary prefix with `cmake --install --strip`, then checks
 # what landed there: the executable, run on the sample document, must write exactly the
 # expected bytes and statuses; the manual page and the license must be the sources' own.
 set -euo pipefail
@@ -8,7 +8,7 @@ source_dir=$(cd "$2" && pwd)
 
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
-cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+cmake --install "$build_dir" --prefix "$prefix" --strip >/dev/null
 
 fail=0
 check() {  # check DESCRIPTION COMMAND...

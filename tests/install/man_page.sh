@@ -21,7 +21,8 @@ if [ -n "$warnings" ]; then
 fi
 
 rendered=$(MANWIDTH=80 man -l "$page" 2>/dev/null) || true
-for section in NAME SYNOPSIS DESCRIPTION OUTPUT "EXIT STATUS" "DAMAGED DOCUMENTS" FILES EXAMPLES; do
+for section in NAME SYNOPSIS DESCRIPTION OUTPUT "EXIT STATUS" "WHY IS THE OUTPUT EMPTY?" "DAMAGED DOCUMENTS" FILES \
+  EXAMPLES; do
   if ! grep -qx "$section" <<<"$rendered"; then
     echo "FAILED: no $section section in the rendered page"
     fail=1

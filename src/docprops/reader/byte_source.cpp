@@ -43,16 +43,27 @@ class FileSource final : public ByteSource {
   std::uint64_t size_;
 };
 
-// Takes an open-file-description read lock on the whole file. A conflicting write lock
-// held elsewhere fails the open; a file system without such locks is read unlocked,
-// since refusing every document there would help no one.
+// Takes a shared read lock on the whole file. A conflicting write lock held elsewhere
+// fails the open; a file system without such locks is read unlocked, since refusing
+// every document there would help no one.
+//
+// Where the system has open-file-description locks, the lock belongs to this open file.
+// Elsewhere, on a kernel too old for them, or when the build defines
+// DOCOUTLINE_CLASSIC_LOCK, it is a classic fcntl record lock, which belongs to the
+// process: closing any descriptor of the file in this process would drop it. The reader
+// opens a document once and closes that descriptor only when it is done with it, so
+// either lock holds for the whole read.
 bool LockForReading(int fd) {
   struct flock lock = {};
   lock.l_type = F_RDLCK;
   lock.l_whence = SEEK_SET;
   lock.l_start = 0;
   lock.l_len = 0;  // the whole file, however long
+#if defined(F_OFD_SETLK) && !defined(DOCOUTLINE_CLASSIC_LOCK)
   if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
+  if (errno != EINVAL) return errno != EAGAIN && errno != EACCES;
+#endif
+  if (::fcntl(fd, F_SETLK, &lock) == 0) return true;
   return errno != EAGAIN && errno != EACCES;
 }
 
