@@ -65,12 +65,19 @@ Fault ReadU32Cached(CompoundFile& f, std::uint64_t offset, std::uint32_t& value,
 }
 
 // The successor of an index sector is the last number it holds. Real writers end the
-// chain with either the end-of-chain or the free marker.
+// chain with either the end-of-chain or the free marker. A large file has a long index
+// chain whose sectors are passed for this number alone, so it is read by itself (four
+// bytes, zero past the end of the file), not through the block cache.
 Fault IndexNext(CompoundFile& f, std::uint32_t sector, std::uint32_t& next) {
-  if (const Fault fault = ReadU32Cached(f, SectorOffset(f, sector) + f.sectorSize - 4, next, Structure::kIndexChain);
-      !fault.ok()) {
-    return fault;
+  std::array<std::uint8_t, 4> bytes = {};
+  const std::uint64_t at = SectorOffset(f, sector) + f.sectorSize - 4;
+  if (at < f.fileSize) {
+    const std::size_t held = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), f.fileSize - at));
+    if (const int error = f.source->ReadAt(at, std::span<std::uint8_t>(bytes).first(held)); error != 0) {
+      return Fault{Defect::kIo, Structure::kIndexChain, error};
+    }
   }
+  next = U32At(bytes, 0);
   if (next > kMaxRegularSector) next = kEndOfChain;
   return kOk;
 }
