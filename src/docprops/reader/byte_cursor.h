@@ -68,9 +68,9 @@ class ByteCursor {
 // Reads a little-endian value at a fixed offset of a small record; 0 when it does not fit.
 template <typename T>
 T ValueAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  ByteCursor c(bytes);
+  if (offset > bytes.size() || bytes.size() - offset < sizeof(T)) return 0;
   T v = 0;
-  if (!c.Seek(offset) || !c.ReadLe(v)) return 0;
+  for (std::size_t i = 0; i < sizeof(T); ++i) v |= static_cast<T>(static_cast<T>(bytes[offset + i]) << (8 * i));
   return v;
 }
 inline std::uint16_t U16At(std::span<const std::uint8_t> bytes, std::size_t offset) {

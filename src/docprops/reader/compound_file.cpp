@@ -31,13 +31,16 @@ Fault ReadCached(CompoundFile& f, std::uint64_t offset, std::span<std::uint8_t> 
   const std::uint64_t block = offset / limits::kBlockBytes;
   const std::size_t within = static_cast<std::size_t>(offset % limits::kBlockBytes);
   assert(within + out.size() <= limits::kBlockBytes);
-  CachedBlock* slot = nullptr;
-  for (CachedBlock& b : f.cache) {
-    if (b.index == block) {
-      slot = &b;
-      break;
+  CachedBlock* slot = &f.cache[f.lastBlock];
+  if (slot->index != block) {
+    for (CachedBlock& b : f.cache) {
+      if (b.index == block) {
+        slot = &b;
+        break;
+      }
+      if (b.lastUse < slot->lastUse) slot = &b;
     }
-    if (slot == nullptr || b.lastUse < slot->lastUse) slot = &b;
+    f.lastBlock = static_cast<std::size_t>(slot - f.cache.data());
   }
   if (slot->index != block) {
     slot->bytes.assign(limits::kBlockBytes, 0);
@@ -89,7 +92,9 @@ Fault TableNext(CompoundFile& f, std::uint32_t sector, std::uint32_t& next) {
   const std::uint32_t tableIndex = sector / perSector;
   if (tableIndex >= f.tableSectorCount) return Damage(Defect::kOutOfRange, Structure::kTable);
   std::uint32_t tableSector = 0;
-  if (tableIndex < kHeaderTableEntries) {
+  if (tableIndex == f.lastTableIndex) {
+    tableSector = f.lastTableSector;
+  } else if (tableIndex < kHeaderTableEntries) {
     tableSector = f.headerTable[tableIndex];
   } else {
     const std::uint32_t k = tableIndex - kHeaderTableEntries;
@@ -100,6 +105,8 @@ Fault TableNext(CompoundFile& f, std::uint32_t sector, std::uint32_t& next) {
     if (const Fault fault = ReadU32Cached(f, at, tableSector, Structure::kIndexChain); !fault.ok()) return fault;
   }
   if (!SectorPresent(f, tableSector)) return Damage(Defect::kBadSectorId, Structure::kTable);
+  f.lastTableIndex = tableIndex;
+  f.lastTableSector = tableSector;
   return ReadU32Cached(f, SectorOffset(f, tableSector) + 4ull * (sector % perSector), next, Structure::kTable);
 }
 
@@ -267,25 +274,33 @@ Fault ReadMiniStream(CompoundFile& f, Chain& chain, std::uint64_t size, std::vec
 
 }  // namespace
 
+namespace {
+
+// The slot of `sector` in a table of a power-of-two size: where it is, or the free slot
+// where it belongs (linear probing from a multiplicative hash).
+std::size_t SlotOf(const std::vector<std::uint32_t>& slots, std::uint32_t sector) {
+  const std::size_t mask = slots.size() - 1;
+  std::size_t i = (sector * 0x9E3779B1u) & mask;
+  while (slots[i] != sector && slots[i] != kNoStream) i = (i + 1) & mask;
+  return i;
+}
+
+}  // namespace
+
 bool SectorSet::Insert(std::uint32_t sector) {
   if (2 * (used_ + 1) > slots_.size()) {
-    // Grow to keep the load at most one half; rehash what is there.
+    // Grow to keep the load at most one half.
     std::vector<std::uint32_t> old = std::move(slots_);
-    slots_.assign(std::max<std::size_t>(16, 2 * old.size()), kNoStream);
-    used_ = 0;
+    slots_.assign(std::max<std::size_t>(64, 4 * old.size()), kNoStream);
     for (const std::uint32_t s : old) {
-      if (s != kNoStream) Insert(s);
+      if (s != kNoStream) slots_[SlotOf(slots_, s)] = s;
     }
   }
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = (sector * 0x9E3779B1u) & mask;; i = (i + 1) & mask) {
-    if (slots_[i] == sector) return false;
-    if (slots_[i] == kNoStream) {
-      slots_[i] = sector;
-      ++used_;
-      return true;
-    }
-  }
+  const std::size_t i = SlotOf(slots_, sector);
+  if (slots_[i] == sector) return false;
+  slots_[i] = sector;
+  ++used_;
+  return true;
 }
 
 Fault ChainSector(CompoundFile& f, Chain& c, std::uint64_t position, std::uint32_t& sector) {

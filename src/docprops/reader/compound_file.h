@@ -86,6 +86,10 @@ struct CompoundFile {
   std::uint64_t sectorCount = 0;  // sectors that start inside the file
   std::uint32_t tableSectorCount = 0;
   std::array<std::uint32_t, 109> headerTable = {};
+  // The allocation-table sector found last, by its place in the table: a chain walk
+  // reads many entries of one table sector in a row.
+  std::uint32_t lastTableIndex = UINT32_MAX;
+  std::uint32_t lastTableSector = 0;
   Chain indexChain;  // index (DIFAT) sectors
   Chain directory;
   Chain miniTable;
@@ -94,6 +98,7 @@ struct CompoundFile {
   std::uint32_t rootChild = kNoStream;
   std::vector<CachedBlock> cache;  // header, table, directory and mini-sector blocks
   std::uint64_t useClock = 0;
+  std::size_t lastBlock = 0;  // the slot used last: a chain walk reads one table block many times over
 };
 
 // Reads and checks the header and the root entry.
