@@ -15,8 +15,32 @@ namespace batch {
 namespace {
 
 constexpr std::size_t kListBufferBytes = 1u << 16;
-constexpr unsigned char kRegular = DT_REG;
-constexpr unsigned char kOther = DT_FIFO;  // FIFOs, devices and sockets are all reported alike
+
+// What a folder entry is. FIFOs, devices and sockets are all reported alike.
+enum Kind : unsigned char { kUnknown, kRegular, kFolder, kLink, kOther };
+
+Kind KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return kRegular;
+  if (S_ISDIR(mode)) return kFolder;
+  if (S_ISLNK(mode)) return kLink;
+  return kOther;
+}
+
+// The kind a folder listing gives. Listings carry a type on most systems (d_type), but
+// not on all: there every entry is looked at by itself.
+Kind ListedKind([[maybe_unused]] const dirent& entry) {
+#if defined(DT_UNKNOWN)
+  switch (entry.d_type) {
+    case DT_UNKNOWN: return kUnknown;
+    case DT_REG: return kRegular;
+    case DT_DIR: return kFolder;
+    case DT_LNK: return kLink;
+    default: return kOther;
+  }
+#else
+  return kUnknown;
+#endif
+}
 
 void Known(Item& item, std::string path, Status status, std::string detail = {}) {
   item.path = std::move(path);
@@ -49,13 +73,6 @@ std::string Join(const std::string& folder, const std::string& name) {
   if (path.empty() || path.back() != '/') path.push_back('/');
   path.append(name);
   return path;
-}
-
-unsigned char TypeOf(mode_t mode) {
-  if (S_ISREG(mode)) return DT_REG;
-  if (S_ISDIR(mode)) return DT_DIR;
-  if (S_ISLNK(mode)) return DT_LNK;
-  return kOther;
 }
 
 }  // namespace
@@ -137,7 +154,7 @@ bool PathSource::EnterFolder(const std::string& path, bool followLink, Item& ite
       return true;
     }
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    folder.entries.push_back({entry->d_name, entry->d_type});
+    folder.entries.push_back({entry->d_name, ListedKind(*entry)});
   }
   std::sort(folder.entries.begin(), folder.entries.end(),
             [](const Entry& a, const Entry& b) { return a.name < b.name; });
@@ -153,15 +170,15 @@ bool PathSource::WalkStep(Item& item) {
   }
   const Entry& entry = top.entries[top.next++];
   std::string path = Join(top.path, entry.name);
-  unsigned char type = entry.type;
+  auto kind = static_cast<Kind>(entry.type);
   struct stat st = {};
-  if (type == DT_UNKNOWN) type = ::lstat(path.c_str(), &st) == 0 ? TypeOf(st.st_mode) : kRegular;
-  if (type == DT_LNK) type = ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) ? kRegular : kOther;
-  if (type == DT_REG) {
+  if (kind == kUnknown) kind = ::lstat(path.c_str(), &st) == 0 ? KindOf(st.st_mode) : kRegular;
+  if (kind == kLink) kind = ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) ? kRegular : kOther;
+  if (kind == kRegular) {
     Document(item, std::move(path), false);
     return true;
   }
-  if (type == DT_DIR) return EnterFolder(path, false, item);  // `top` and `entry` are not used past this
+  if (kind == kFolder) return EnterFolder(path, false, item);  // `top` and `entry` are not used past this
   Known(item, std::move(path), Status::kNotRegularFile);
   return true;
 }

@@ -83,7 +83,7 @@ class PathSource final : public ItemSource {
  private:
   struct Entry {
     std::string name;
-    unsigned char type;  // DT_* from the folder listing
+    unsigned char type;  // the Kind the folder listing gives (input.cpp)
   };
   struct Folder {
     std::string path;

@@ -5,9 +5,13 @@
 //
 // See kUsage (options.cpp) and docs/docoutline-batch.1.
 
-#include <malloc.h>
-#include <sched.h>
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+#if defined(__linux__)
+#include <sched.h>
+#endif
 
 #include <algorithm>
 #include <csignal>
@@ -31,7 +35,7 @@ namespace {
 // Records larger than this leave no storage behind in the worker that made them.
 constexpr std::size_t kKeptRecordParts = 256;
 constexpr std::size_t kKeptRecordBytes = 4u << 10;
-constexpr int kOwnMappingBytes = 16 << 10;
+[[maybe_unused]] constexpr int kOwnMappingBytes = 16 << 10;
 
 class RecordWorker final : public batch::Worker {
  public:
@@ -58,11 +62,16 @@ class RecordWorker final : public batch::Worker {
   batch::TextDecoder decoder_;
 };
 
+// The cores this process may run on: on Linux its affinity mask, which a container or
+// `taskset` narrows; elsewhere the machine's.
 unsigned Cores() {
-  cpu_set_t set;
   unsigned cores = std::thread::hardware_concurrency();
-  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+#if defined(__linux__)
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
     cores = static_cast<unsigned>(CPU_COUNT(&set));
+  }
+#endif
   return std::clamp(cores, 1u, batch::kMaxJobs);
 }
 
@@ -78,7 +87,9 @@ int main(int argc, char** argv) {
   // stream) get mappings of their own and go back to the system when freed. Left in the
   // heaps that many threads share, they fragment them, and with dozens of threads the
   // resident size of a long run would creep up with every large document.
+#if defined(__GLIBC__)
   mallopt(M_MMAP_THRESHOLD, kOwnMappingBytes);
+#endif
   batch::Options options;
   std::string error;
   if (!batch::ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) return UsageError(error);

@@ -1,6 +1,8 @@
 #include "batch/pipeline.h"
 
+#if defined(__GLIBC__)
 #include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <condition_variable>
@@ -16,7 +18,7 @@ namespace {
 // of the ring's slots would otherwise come to hold the largest line it ever carried, and
 // a long run with many threads would grow by that much per slot.
 constexpr std::size_t kKeptLineCapacity = 4u << 10;
-constexpr std::uint64_t kTrimEvery = 4096;
+[[maybe_unused]] constexpr std::uint64_t kTrimEvery = 4096;
 
 void Release(std::string& line) {
   if (line.capacity() > kKeptLineCapacity) std::string().swap(line);
@@ -95,7 +97,9 @@ void RunPipeline(unsigned workers, ItemSource& source, const WorkerFactory& make
         wrote = true;
         // Memory that many threads freed stays in the allocator's per-thread arenas;
         // handing it back now and then keeps a long run's resident size level.
+#if defined(__GLIBC__)
         if (written % kTrimEvery == 0) malloc_trim(0);
+#endif
       }
       if (wrote && waiting != 0) room.notify_all();
     }
