@@ -68,7 +68,7 @@ class PropertyStorage final : public RefCounted<IPropertyStorage> {
   HRESULT ReadMultiple(ULONG cpspec, const PROPSPEC rgpspec[], PROPVARIANT rgpropvar[]) override {
     if (cpspec == 0) return S_FALSE;
     if (rgpspec == nullptr || rgpropvar == nullptr) return E_INVALIDARG;
-    // Properties are named by id only: a spec by name finds nothing and stays VT_EMPTY.
+    // Properties are named by id only: a PROPSPEC by name finds nothing and stays VT_EMPTY.
     std::vector<PROPID> ids;
     std::vector<ULONG> at;
     for (ULONG i = 0; i < cpspec; ++i) {
