@@ -24,6 +24,19 @@ std::uint64_t SectorOffset(const CompoundFile& f, std::uint32_t sector) {
   return (static_cast<std::uint64_t>(sector) + 1) << f.sectorShift;
 }
 
+// Fills `out` with the bytes at `offset` of the file, zeros for any past its end. The
+// one read of the file's bytes.
+Fault ReadZeroFilled(CompoundFile& f, std::uint64_t offset, std::span<std::uint8_t> out, Structure where) {
+  const std::size_t held =
+      offset < f.fileSize ? static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), f.fileSize - offset)) : 0;
+  if (held > 0) {
+    if (const int error = f.source->ReadAt(offset, out.first(held)); error != 0)
+      return Fault{Defect::kIo, where, error};
+  }
+  std::fill(out.begin() + static_cast<std::ptrdiff_t>(held), out.end(), std::uint8_t{0});
+  return kOk;
+}
+
 // Fills `out` with the bytes at `offset` through the block cache; the range lies inside
 // one block. What lies past the end of the file reads as zeros, which is how a partial
 // last sector of the header, a table or the directory is completed.
@@ -43,15 +56,10 @@ Fault ReadCached(CompoundFile& f, std::uint64_t offset, std::span<std::uint8_t> 
     f.lastBlock = static_cast<std::size_t>(slot - f.cache.data());
   }
   if (slot->index != block) {
-    slot->bytes.assign(limits::kBlockBytes, 0);
+    slot->bytes.resize(limits::kBlockBytes);
     slot->index = UINT64_MAX;
-    const std::uint64_t start = block * limits::kBlockBytes;
-    if (start < f.fileSize) {
-      const std::size_t held =
-          static_cast<std::size_t>(std::min<std::uint64_t>(limits::kBlockBytes, f.fileSize - start));
-      if (const int error = f.source->ReadAt(start, std::span<std::uint8_t>(slot->bytes).first(held)); error != 0) {
-        return Fault{Defect::kIo, where, error};
-      }
+    if (const Fault fault = ReadZeroFilled(f, block * limits::kBlockBytes, slot->bytes, where); !fault.ok()) {
+      return fault;
     }
     slot->index = block;
   }
@@ -74,12 +82,7 @@ Fault ReadU32Cached(CompoundFile& f, std::uint64_t offset, std::uint32_t& value,
 Fault IndexNext(CompoundFile& f, std::uint32_t sector, std::uint32_t& next) {
   std::array<std::uint8_t, 4> bytes = {};
   const std::uint64_t at = SectorOffset(f, sector) + f.sectorSize - 4;
-  if (at < f.fileSize) {
-    const std::size_t held = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), f.fileSize - at));
-    if (const int error = f.source->ReadAt(at, std::span<std::uint8_t>(bytes).first(held)); error != 0) {
-      return Fault{Defect::kIo, Structure::kIndexChain, error};
-    }
-  }
+  if (const Fault fault = ReadZeroFilled(f, at, bytes, Structure::kIndexChain); !fault.ok()) return fault;
   next = U32At(bytes, 0);
   if (next > kMaxRegularSector) next = kEndOfChain;
   return kOk;
@@ -225,10 +228,7 @@ Fault WalkRootChildren(CompoundFile& f, std::u16string_view name, DirEntry& entr
 Fault AppendFromFile(CompoundFile& f, std::uint64_t offset, std::uint64_t length, std::vector<std::uint8_t>& out) {
   const std::size_t at = out.size();
   out.resize(at + static_cast<std::size_t>(length));
-  if (const int error = f.source->ReadAt(offset, std::span<std::uint8_t>(out).subspan(at)); error != 0) {
-    return Fault{Defect::kIo, Structure::kStreamChain, error};
-  }
-  return kOk;
+  return ReadZeroFilled(f, offset, std::span<std::uint8_t>(out).subspan(at), Structure::kStreamChain);
 }
 
 // A stream in regular sectors, read in one call per run of consecutive sectors.

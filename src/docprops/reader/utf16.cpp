@@ -50,13 +50,6 @@ std::string Utf16ToUtf8(std::span<const char16_t> units) {
   return out;
 }
 
-std::string Utf16LeBytesToUtf8(std::span<const std::uint8_t> bytes) {
-  std::string out;
-  EncodeUtf8(
-      bytes.size() / 2, [&](std::size_t i) { return Utf16LeUnit(bytes, i); }, [&](char c) { out.push_back(c); });
-  return out;
-}
-
 std::span<const char16_t> WideStringUnits(const char16_t* s) {
   if (s == nullptr) return {};
   std::size_t n = 0;

@@ -54,9 +54,6 @@ inline char16_t Utf16LeUnit(std::span<const std::uint8_t> bytes, std::size_t i) 
 // Converts UTF-16 units up to the first zero unit (or the end).
 std::string Utf16ToUtf8(std::span<const char16_t> units);
 
-// The same for units stored as little-endian bytes.
-std::string Utf16LeBytesToUtf8(std::span<const std::uint8_t> bytes);
-
 // The units of a NUL-terminated wide string (none for null).
 std::span<const char16_t> WideStringUnits(const char16_t* s);
 
