@@ -12,13 +12,14 @@
 #include <string_view>
 #include <vector>
 
-#include "docprops/reader/byte_source.h"
-#include "docprops/reader/compound_file.h"
-#include "docprops/reader/limits.h"
+#include "cfb/file_state.h"
+#include "readers/byte_source.h"
+#include "readers/cfb/compound_file.h"
+#include "readers/limits.h"
 
 namespace {
 
-using namespace docprops;
+using namespace readers;
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "compound_file: %s\n", what);
@@ -31,11 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   MemorySource source(std::span<const std::uint8_t>(data, size));
   cfb::CompoundFile file;
   if (!cfb::OpenCompoundFile(source, file).ok()) return 0;
-  for (const std::u16string_view name : {std::u16string_view(u"\u0005DocumentSummaryInformation"),
-                                         std::u16string_view(u"\u0005SummaryInformation")}) {
+  for (const std::u16string_view name :
+       {std::u16string_view(u"\u0005DocumentSummaryInformation"), std::u16string_view(u"\u0005SummaryInformation")}) {
     cfb::DirEntry entry;
     if (!cfb::FindRootStream(file, name, entry).ok()) continue;
-    if (entry.type != static_cast<std::uint8_t>(cfb::EntryType::kStream) || cfb::CompareNames(entry.Name(), name) != 0) {
+    if (entry.type != static_cast<std::uint8_t>(cfb::EntryType::kStream) ||
+        cfb::CompareNames(entry.Name(), name) != 0) {
       Fail("lookup returned another entry");
     }
     std::vector<std::uint8_t> stream;

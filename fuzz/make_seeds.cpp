@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "doc_writer.h"
-#include "docprops/reader/byte_source.h"
-#include "docprops/reader/compound_file.h"
-#include "docprops/reader/limits.h"
+#include "readers/byte_source.h"
+#include "readers/cfb/compound_file.h"
+#include "readers/limits.h"
 
 namespace {
 
@@ -228,13 +228,13 @@ void WriteSample(Seeds& s, const fs::path& dir) {
     bytes += size;
     ++taken;
     // Its summary stream, read the way the scan reads it.
-    docprops::MemorySource source(doc);
-    docprops::cfb::CompoundFile file;
-    docprops::cfb::DirEntry entry;
+    readers::MemorySource source(doc);
+    readers::cfb::CompoundFile file;
+    readers::cfb::DirEntry entry;
     std::vector<std::uint8_t> stream;
-    if (docprops::cfb::OpenCompoundFile(source, file).ok() &&
-        docprops::cfb::FindRootStream(file, testdoc::kDocSummaryName, entry).ok() &&
-        docprops::cfb::ReadStream(file, entry, docprops::limits::kMaxPropertyStreamBytes, stream).ok()) {
+    if (readers::cfb::OpenCompoundFile(source, file).ok() &&
+        readers::cfb::FindRootStream(file, testdoc::kDocSummaryName, entry).ok() &&
+        readers::cfb::ReadStream(file, entry, readers::limits::kMaxPropertyStreamBytes, stream).ok()) {
       s.Stream("sample-" + p.filename().string() + ".dsi", stream);
     }
   };

@@ -11,12 +11,12 @@
 #include <cstdlib>
 #include <span>
 
-#include "docprops/prop_variant.h"
-#include "docprops/reader/property_set.h"
+#include "readers/cfb/property_set.h"
+#include "readers/values.h"
 
 namespace {
 
-using namespace docprops;
+using namespace readers;
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "property_set: %s\n", what);
@@ -53,19 +53,19 @@ void CheckValue(const PROPVARIANT& v, std::size_t streamBytes, bool element) {
       break;
     case VT_VECTOR | VT_LPSTR:
       if (element || v.calpstr.cElems > streamBytes / 4) Fail("narrow vector out of bounds");
-      for (ULONG i = 0; i < v.calpstr.cElems; ++i) {
+      for (std::uint32_t i = 0; i < v.calpstr.cElems; ++i) {
         if (NarrowLength(v.calpstr.pElems[i]) > textBound) Fail("vector string longer than the stream");
       }
       break;
     case VT_VECTOR | VT_LPWSTR:
       if (element || v.calpwstr.cElems > streamBytes / 4) Fail("wide vector out of bounds");
-      for (ULONG i = 0; i < v.calpwstr.cElems; ++i) {
+      for (std::uint32_t i = 0; i < v.calpwstr.cElems; ++i) {
         if (WideLength(v.calpwstr.pElems[i]) > streamBytes) Fail("vector string longer than the stream");
       }
       break;
     case VT_VECTOR | VT_VARIANT:
       if (element || v.capropvar.cElems > streamBytes / 4) Fail("variant vector out of bounds");
-      for (ULONG i = 0; i < v.capropvar.cElems; ++i) CheckValue(v.capropvar.pElems[i], streamBytes, true);
+      for (std::uint32_t i = 0; i < v.capropvar.cElems; ++i) CheckValue(v.capropvar.pElems[i], streamBytes, true);
       break;
     default:
       if ((v.vt & VT_VECTOR) != 0) Fail("vector of a type never decoded");
@@ -77,9 +77,9 @@ void CheckValue(const PROPVARIANT& v, std::size_t streamBytes, bool element) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> stream(data, size);
-  static constexpr PROPID kIds[] = {PIDDSI_MANAGER, PIDDSI_COMPANY,  PIDDSI_CATEGORY,
+  static constexpr PROPID kIds[] = {PIDDSI_MANAGER,     PIDDSI_COMPANY,  PIDDSI_CATEGORY,
                                     PIDDSI_HEADINGPAIR, PIDDSI_DOCPARTS, PID_CODEPAGE};
-  constexpr ULONG kCount = sizeof kIds / sizeof kIds[0];
+  constexpr std::uint32_t kCount = sizeof kIds / sizeof kIds[0];
   for (const FMTID& fmtid : {FMTID_DocSummaryInformation, FMTID_UserDefinedProperties}) {
     propset::Section section;
     if (!propset::FindSection(stream, fmtid, section).ok()) continue;
@@ -93,13 +93,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     PROPVARIANT values[kCount];
     Fault faults[kCount];
     propset::ReadProperties(section, kIds, values, faults);  // read together, as the scan does
-    for (ULONG i = 0; i < kCount; ++i) {
+    for (std::uint32_t i = 0; i < kCount; ++i) {
       if (!faults[i].ok() && (values[i].vt != VT_EMPTY || faults[i].where != Structure::kValue)) {
         Fail("a failed read left a value behind, or blamed something else");
       }
       CheckValue(values[i], size, false);
     }
-    FreePropVariantArray(kCount, values);
+    ClearValues(values);
     for (const PROPVARIANT& v : values) {
       if (v.vt != VT_EMPTY) Fail("freeing left a value behind");
     }

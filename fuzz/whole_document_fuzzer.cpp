@@ -16,19 +16,17 @@
 #include <string>
 #include <vector>
 
-#include "console/standard_output.h"
-#include "docprops/document_scan.h"
-#include "docprops/heading_groups.h"
-#include "docprops/property_access.h"
-#include "docprops/reader/byte_source.h"
+#include "document_scan.h"
+#include "heading_groups.h"
+#include "property_access.h"
+#include "readers/byte_source.h"
+#include "standard_output.h"
 
 namespace {
 
 std::span<const std::uint8_t> g_input;
 
-std::unique_ptr<docprops::ByteSource> OpenInput(const char*) {
-  return std::make_unique<docprops::MemorySource>(g_input);
-}
+std::unique_ptr<readers::ByteSource> OpenInput(const char*) { return std::make_unique<readers::MemorySource>(g_input); }
 
 struct Release {
   std::string name;
@@ -63,7 +61,7 @@ bool ReleasesInReverseOrder(const std::vector<Release>& r) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const bool installed = [] {
-    docprops::SetSourceOpener(&OpenInput);
+    readers::SetSourceOpener(&OpenInput);
     docprops::SetReleaseObserver(&RecordRelease);
     return true;
   }();

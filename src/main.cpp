@@ -10,10 +10,10 @@
 
 #include <string>
 
-#include "console/standard_output.h"
-#include "docprops/document_scan.h"
-#include "docprops/heading_groups.h"
-#include "docprops/reader/utf16.h"
+#include "document_scan.h"
+#include "heading_groups.h"
+#include "property_access.h"
+#include "standard_output.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) return 0;

@@ -1,4 +1,4 @@
-#include "batch/input.h"
+#include "input.h"
 
 #include <dirent.h>
 #include <fcntl.h>

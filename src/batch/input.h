@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "batch/record.h"
+#include "record.h"
 
 namespace batch {
 

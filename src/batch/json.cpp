@@ -1,4 +1,4 @@
-#include "batch/json.h"
+#include "json.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "batch/record.h"
-#include "batch/text.h"
+#include "record.h"
+#include "text.h"
 
 namespace batch {
 

@@ -22,13 +22,13 @@
 #include <thread>
 #include <vector>
 
-#include "batch/input.h"
-#include "batch/json.h"
-#include "batch/options.h"
-#include "batch/output.h"
-#include "batch/pipeline.h"
-#include "batch/read_record.h"
-#include "batch/text.h"
+#include "input.h"
+#include "json.h"
+#include "options.h"
+#include "output.h"
+#include "pipeline.h"
+#include "read_record.h"
+#include "text.h"
 
 namespace {
 

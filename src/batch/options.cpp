@@ -1,4 +1,4 @@
-#include "batch/options.h"
+#include "options.h"
 
 #include <charconv>
 

@@ -1,4 +1,4 @@
-#include "batch/output.h"
+#include "output.h"
 
 #include <unistd.h>
 

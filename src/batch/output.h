@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "batch/pipeline.h"
+#include "pipeline.h"
 
 namespace batch {
 

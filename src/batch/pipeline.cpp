@@ -1,4 +1,4 @@
-#include "batch/pipeline.h"
+#include "pipeline.h"
 
 #if defined(__GLIBC__)
 #include <malloc.h>

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "batch/input.h"
+#include "input.h"
 
 namespace batch {
 

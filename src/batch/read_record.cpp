@@ -1,24 +1,24 @@
-#include "batch/read_record.h"
+#include "read_record.h"
 
 #include <array>
 #include <memory>
 #include <span>
 
-#include "docprops/heading_pairs.h"
-#include "docprops/prop_variant.h"
-#include "docprops/reader/byte_source.h"
-#include "docprops/reader/compound_file.h"
-#include "docprops/reader/fault.h"
-#include "docprops/reader/property_set.h"
-#include "docprops/reader/set_stream.h"
-#include "docprops/reader/utf16.h"
+#include "readers/byte_source.h"
+#include "readers/cfb/compound_file.h"
+#include "readers/cfb/property_set.h"
+#include "readers/cfb/set_stream.h"
+#include "readers/fault.h"
+#include "readers/outline.h"
+#include "readers/utf16.h"
+#include "readers/values.h"
 
 namespace batch {
 namespace {
 
-using docprops::Defect;
-using docprops::Fault;
-using docprops::PROPVARIANT;
+using readers::Defect;
+using readers::Fault;
+using readers::PROPVARIANT;
 
 // The status of a document whose reading stopped at `fault`, before any value.
 void Stop(const Fault& fault, Record& record) {
@@ -33,39 +33,33 @@ void Stop(const Fault& fault, Record& record) {
     case Defect::kStreamTooLarge: record.status = Status::kTooLarge; break;
     case Defect::kIo:
       record.status = Status::kIoError;
-      record.detail = docprops::Describe(fault);
+      record.detail = readers::Describe(fault);
       break;
     default:
       record.status = Status::kDamaged;
-      record.detail = docprops::Describe(fault);
+      record.detail = readers::Describe(fault);
       break;
   }
 }
 
-// Headings and counts by the listing's rules: a narrow or wide string, otherwise an empty
-// heading; a missing last count element counts 0. A narrow string is as stored; in a code
+// Headings and counts by the outline's rules. A narrow string is as stored; in a code
 // page 1200 section the readers made it UTF-8.
 void TakeHeadings(const PROPVARIANT& pairs, bool utf8, Record& record) {
   const std::span<const PROPVARIANT> elements(pairs.capropvar.pElems, pairs.capropvar.cElems);
-  const PROPVARIANT noCount{};  // VT_EMPTY: GroupCount gives 0
+  const std::size_t groups = elements.size() / 2 + elements.size() % 2;
   record.hasHeadings = true;
-  record.headings.reserve(elements.size() / 2 + 1);
-  for (std::size_t i = 0; i < elements.size(); i += 2) {
-    const PROPVARIANT& text = elements[i];
-    const std::int32_t count = docprops::GroupCount(i + 1 < elements.size() ? elements[i + 1] : noCount);
-    if (text.vt == docprops::VT_LPSTR && text.pszVal != nullptr) {
-      record.AddHeading(text.pszVal, utf8, count);
-    } else if (text.vt == docprops::VT_LPWSTR) {
-      record.AddHeading(docprops::Utf16ToUtf8(docprops::WideStringUnits(text.pwszVal)), true, count);
-    } else {
-      record.AddHeading({}, false, count);
-    }
+  record.headings.reserve(groups);
+  std::string text;
+  for (std::size_t k = 0; k < groups; ++k) {
+    text.clear();
+    const bool wide = readers::AppendHeadingText(elements, k, text);
+    record.AddHeading(text, utf8 || wide, readers::GroupCountAt(elements, k));
   }
 }
 
 void TakeParts(const PROPVARIANT& parts, bool utf8, Record& record) {
   record.hasParts = true;
-  if (parts.vt == (docprops::VT_VECTOR | docprops::VT_LPSTR)) {
+  if (parts.vt == (readers::VT_VECTOR | readers::VT_LPSTR)) {
     record.parts.reserve(parts.calpstr.cElems);
     for (const char* s : std::span<char* const>(parts.calpstr.pElems, parts.calpstr.cElems)) {
       record.AddPart(s != nullptr ? s : "", utf8);
@@ -73,7 +67,7 @@ void TakeParts(const PROPVARIANT& parts, bool utf8, Record& record) {
   } else {
     record.parts.reserve(parts.calpwstr.cElems);
     for (const char16_t* s : std::span<char16_t* const>(parts.calpwstr.pElems, parts.calpwstr.cElems)) {
-      record.AddPart(docprops::Utf16ToUtf8(docprops::WideStringUnits(s)), true);
+      record.AddPart(readers::Utf16ToUtf8(readers::WideStringUnits(s)), true);
     }
   }
 }
@@ -83,48 +77,48 @@ void TakeParts(const PROPVARIANT& parts, bool utf8, Record& record) {
 void ValueFault(const char* property, const Fault& fault, Record& record) {
   if (record.status == Status::kDamaged) return;
   record.status = Status::kDamaged;
-  record.detail = std::string(property) + ": " + docprops::DefectText(fault.defect);
+  record.detail = std::string(property) + ": " + readers::DefectText(fault.defect);
 }
 
 }  // namespace
 
 void ReadRecord(const char* path, Record& record) {
   record.Clear();
-  std::unique_ptr<docprops::ByteSource> source;
-  Fault fault = docprops::OpenSource(path, source);
+  std::unique_ptr<readers::ByteSource> source;
+  Fault fault = readers::OpenSource(path, source);
   if (!fault.ok()) return Stop(fault, record);
-  docprops::cfb::CompoundFile file;
-  fault = docprops::cfb::OpenCompoundFile(*source, file);
+  readers::cfb::CompoundFile file;
+  fault = readers::cfb::OpenCompoundFile(*source, file);
   if (!fault.ok()) return Stop(fault, record);
-  docprops::SetStream set;
-  fault = docprops::ReadSetStream(file, docprops::FMTID_DocSummaryInformation, set);
+  readers::cfb::SetStream set;
+  fault = readers::cfb::ReadSetStream(file, readers::FMTID_DocSummaryInformation, set);
   if (!fault.ok()) return Stop(fault, record);
 
   record.codePage = set.section.codePage;
   const bool utf8 = set.section.codePage == 1200;
-  const std::array<docprops::PROPID, 2> ids = {docprops::PIDDSI_HEADINGPAIR, docprops::PIDDSI_DOCPARTS};
+  const std::array<readers::PROPID, 2> ids = {readers::PIDDSI_HEADINGPAIR, readers::PIDDSI_DOCPARTS};
   std::array<PROPVARIANT, 2> values{};
   std::array<Fault, 2> faults{};
-  docprops::propset::ReadProperties(set.section, ids, values, faults);
+  readers::propset::ReadProperties(set.section, ids, values, faults);
 
   const PROPVARIANT& pairs = values[0];
   const PROPVARIANT& parts = values[1];
   bool outline = true;
-  if (faults[0].ok() && pairs.vt == (docprops::VT_VECTOR | docprops::VT_VARIANT)) {
+  if (faults[0].ok() && pairs.vt == (readers::VT_VECTOR | readers::VT_VARIANT)) {
     TakeHeadings(pairs, utf8, record);
   } else {
     outline = false;
     if (!faults[0].ok() && faults[0].defect != Defect::kNotPresent) ValueFault("heading pairs", faults[0], record);
   }
-  if (faults[1].ok() && (parts.vt == (docprops::VT_VECTOR | docprops::VT_LPSTR) ||
-                         parts.vt == (docprops::VT_VECTOR | docprops::VT_LPWSTR))) {
+  if (faults[1].ok() &&
+      (parts.vt == (readers::VT_VECTOR | readers::VT_LPSTR) || parts.vt == (readers::VT_VECTOR | readers::VT_LPWSTR))) {
     TakeParts(parts, utf8, record);
   } else {
     outline = false;
     if (!faults[1].ok() && faults[1].defect != Defect::kNotPresent) ValueFault("parts", faults[1], record);
   }
   if (!outline && record.status != Status::kDamaged) record.status = Status::kNoOutline;
-  docprops::FreePropVariantArray(static_cast<docprops::ULONG>(values.size()), values.data());
+  readers::ClearValues(values);
 }
 
 }  // namespace batch

@@ -2,7 +2,7 @@
 // touches them.
 #pragma once
 
-#include "batch/record.h"
+#include "record.h"
 
 namespace batch {
 

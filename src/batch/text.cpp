@@ -1,4 +1,4 @@
-#include "batch/text.h"
+#include "text.h"
 
 #include <cerrno>
 #include <cstddef>

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "batch/record.h"
+#include "record.h"
 
 namespace batch {
 

@@ -1,4 +1,4 @@
-#include "console/standard_output.h"
+#include "standard_output.h"
 
 #include <unistd.h>
 

@@ -1,7 +1,7 @@
-#include "docprops/document_scan.h"
+#include "document_scan.h"
 
-#include "docprops/heading_groups.h"
-#include "docprops/property_access.h"
+#include "heading_groups.h"
+#include "property_access.h"
 
 namespace docprops {
 namespace {

@@ -1,13 +1,12 @@
-#include "docprops/heading_groups.h"
+#include "heading_groups.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <span>
 #include <string_view>
 
-#include "console/standard_output.h"
-#include "docprops/heading_pairs.h"
-#include "docprops/reader/utf16.h"
+#include "readers/outline.h"
+#include "standard_output.h"
 
 namespace docprops {
 
@@ -16,21 +15,6 @@ std::string ReportText;
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
-
-// The heading of a group: a narrow string as stored, a wide one as UTF-8, anything
-// else (or nothing) empty.
-std::string HeadingText(std::span<const PROPVARIANT> pairs, std::uint64_t at) {
-  if (at >= pairs.size()) return {};
-  const PROPVARIANT& v = pairs[at];
-  if (v.vt == VT_LPSTR && v.pszVal != nullptr) return v.pszVal;
-  if (v.vt == VT_LPWSTR) return Utf16ToUtf8(WideStringUnits(v.pwszVal));
-  return {};
-}
-
-// The number of parts of a group; 0 for a missing element.
-std::int32_t CountAt(std::span<const PROPVARIANT> pairs, std::uint64_t at) {
-  return at < pairs.size() ? GroupCount(pairs[at]) : 0;
-}
 
 // The running part index moves in signed 32-bit arithmetic, wrapping as such.
 std::int32_t Advance(std::int32_t index, std::int64_t by) {
@@ -53,12 +37,12 @@ void ListHeadingGroups(const PROPVARIANT& headingPairs, const PROPVARIANT& docPa
   for (std::uint64_t pos = 0; pos < n; pos += 2) {
     const std::uint32_t p = static_cast<std::uint32_t>(pos);
     const bool listed = p == 0 || p == n - 4u || p == n - 2u;  // unsigned: below 4 groups only 0 can match
-    const std::int32_t count = CountAt(pairs, pos + 1);
+    const std::int32_t count = readers::GroupCountAt(pairs, pos / 2);
     if (!listed) {
       index = Advance(index, count);
       continue;
     }
-    ReportText += HeadingText(pairs, pos);
+    readers::AppendHeadingText(pairs, pos / 2, ReportText);
     ReportText += kLineEnd;
     for (std::int32_t i = 0; i < count;) {
       if (index < 0) {

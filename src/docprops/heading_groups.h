@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "docprops/prop_variant.h"
+#include "prop_variant.h"
 
 namespace docprops {
 

@@ -1,4 +1,4 @@
-#include "docprops/property_access.h"
+#include "property_access.h"
 
 #include <memory>
 #include <new>
@@ -6,13 +6,18 @@
 #include <utility>
 #include <vector>
 
-#include "docprops/reader/byte_source.h"
-#include "docprops/reader/compound_file.h"
-#include "docprops/reader/set_stream.h"
-#include "docprops/reader/utf16.h"
+#include "readers/byte_source.h"
+#include "readers/cfb/compound_file.h"
+#include "readers/cfb/set_stream.h"
 
 namespace docprops {
 namespace {
+
+using readers::ByteSource;
+using readers::Defect;
+using readers::Fault;
+using readers::cfb::SetStream;
+namespace cfb = readers::cfb;
 
 ReleaseObserver g_releaseObserver = nullptr;
 
@@ -79,7 +84,7 @@ class PropertyStorage final : public RefCounted<IPropertyStorage> {
     }
     std::vector<PROPVARIANT> values(ids.size());
     std::vector<Fault> faults(ids.size());
-    propset::ReadProperties(set_.section, ids, values, faults);
+    readers::propset::ReadProperties(set_.section, ids, values, faults);
     bool any = false;
     for (std::size_t k = 0; k < ids.size(); ++k) {
       rgpropvar[at[k]] = values[k];  // the caller's record takes over the value's block
@@ -135,7 +140,7 @@ class PropertySetStorage final : public RefCounted<IPropertySetStorage> {
     *ppprstg = nullptr;
     if (grfMode != (STGM_READ | STGM_SHARE_EXCLUSIVE)) return STG_E_INVALIDFLAG;  // read-only
     SetStream set;
-    if (const Fault fault = ReadSetStream(storage_->File(), rfmtid, set); !fault.ok()) return ResultOf(fault);
+    if (const Fault fault = cfb::ReadSetStream(storage_->File(), rfmtid, set); !fault.ok()) return ResultOf(fault);
     *ppprstg = new PropertyStorage(std::move(set));
     return S_OK;
   }
@@ -175,7 +180,8 @@ HRESULT StgOpenStorage(const OLECHAR* pwcsName, IStorage* pstgPriority, DWORD gr
   if (pstgPriority != nullptr || snbExclude != nullptr || reserved != 0) return E_INVALIDARG;
   if (grfMode != (STGM_READ | STGM_SHARE_DENY_WRITE)) return STG_E_INVALIDFLAG;  // never opened for writing
   std::unique_ptr<ByteSource> source;
-  if (const Fault fault = OpenSource(PathFromWide(pwcsName).c_str(), source); !fault.ok()) return ResultOf(fault);
+  if (const Fault fault = readers::OpenSource(PathFromWide(pwcsName).c_str(), source); !fault.ok())
+    return ResultOf(fault);
   cfb::CompoundFile file;
   if (const Fault fault = cfb::OpenCompoundFile(*source, file); !fault.ok()) return ResultOf(fault);
   *ppstgOpen = new Storage(std::move(source), std::move(file));

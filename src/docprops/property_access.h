@@ -7,7 +7,10 @@
 // the property-set storage of its root, the opening of a set and reads by property id.
 #pragma once
 
-#include "docprops/prop_variant.h"
+#include <string>
+#include <string_view>
+
+#include "prop_variant.h"
 
 namespace docprops {
 
@@ -58,6 +61,13 @@ using SNB = OLECHAR**;
 // STG_E_FILEALREADYEXISTS (not a compound file) or STG_E_DOCFILECORRUPT on failure.
 HRESULT StgOpenStorage(const OLECHAR* pwcsName, IStorage* pstgPriority, DWORD grfMode, SNB snbExclude, DWORD reserved,
                        IStorage** ppstgOpen);
+
+// A path's bytes as the wide name StgOpenStorage takes, without loss: well-formed UTF-8
+// is decoded, and every byte that is not part of it becomes the unpaired surrogate
+// U+DC80..U+DCFF of its value. PathFromWide undoes it exactly, so every byte string
+// comes back unchanged.
+std::u16string WidePath(std::string_view bytes);
+std::string PathFromWide(std::u16string_view units);
 
 // Observes the lifetime of the interfaces, for tests: called on every Release with the
 // interface's name and the reference count it leaves. Null turns it off.

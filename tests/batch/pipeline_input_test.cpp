@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "batch/input.h"
-#include "batch/pipeline.h"
+#include "input.h"
+#include "pipeline.h"
 
 namespace batch {
 namespace {

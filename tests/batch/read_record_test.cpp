@@ -1,7 +1,7 @@
 // The reader adapter: a status for every class of document, and for damaged and io-error
 // ones the detail the readers give. Documents come from the test writer, served from
 // memory through the source seam; the open faults come from real files.
-#include "batch/read_record.h"
+#include "read_record.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "doc_writer.h"
-#include "docprops/reader/byte_source.h"
+#include "readers/byte_source.h"
 
 namespace batch {
 namespace {
@@ -26,25 +26,25 @@ using namespace testdoc;
 
 const Bytes* g_served = nullptr;
 
-std::unique_ptr<docprops::ByteSource> Serve(const char*) {
+std::unique_ptr<readers::ByteSource> Serve(const char*) {
   if (g_served == nullptr) return nullptr;
-  return std::make_unique<docprops::MemorySource>(std::span<const std::uint8_t>(*g_served));
+  return std::make_unique<readers::MemorySource>(std::span<const std::uint8_t>(*g_served));
 }
 
 // A file whose every read fails.
-class FailingSource final : public docprops::ByteSource {
+class FailingSource final : public readers::ByteSource {
  public:
   std::uint64_t Size() const override { return 4096; }
   int ReadAt(std::uint64_t, std::span<std::uint8_t>) override { return EIO; }
 };
-std::unique_ptr<docprops::ByteSource> ServeFailing(const char*) { return std::make_unique<FailingSource>(); }
+std::unique_ptr<readers::ByteSource> ServeFailing(const char*) { return std::make_unique<FailingSource>(); }
 
-Record ReadServed(const Bytes* document, docprops::SourceOpener opener = &Serve) {
+Record ReadServed(const Bytes* document, readers::SourceOpener opener = &Serve) {
   g_served = document;
-  const docprops::SourceOpener previous = docprops::SetSourceOpener(opener);
+  const readers::SourceOpener previous = readers::SetSourceOpener(opener);
   Record record;
   ReadRecord("served.doc", record);
-  docprops::SetSourceOpener(previous);
+  readers::SetSourceOpener(previous);
   g_served = nullptr;
   return record;
 }

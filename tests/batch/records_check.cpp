@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "batch/record.h"
-#include "batch/text.h"
+#include "record.h"
+#include "text.h"
 
 namespace {
 

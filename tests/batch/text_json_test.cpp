@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "batch/json.h"
-#include "batch/text.h"
+#include "json.h"
+#include "text.h"
 
 namespace batch {
 namespace {

@@ -1,8 +1,8 @@
-#include "docprops/reader/set_stream.h"
+#include "readers/cfb/set_stream.h"
 
-#include "docprops/reader/limits.h"
+#include "readers/limits.h"
 
-namespace docprops {
+namespace readers::cfb {
 namespace {
 
 // The name of the stream that holds a property set; null for a set no stream holds.
@@ -17,16 +17,16 @@ const char16_t* StreamNameOf(const FMTID& fmtid) {
 
 }  // namespace
 
-Fault ReadSetStream(cfb::CompoundFile& file, const FMTID& fmtid, SetStream& out) {
+Fault ReadSetStream(CompoundFile& file, const FMTID& fmtid, SetStream& out) {
   out = SetStream();
   const char16_t* name = StreamNameOf(fmtid);
   if (name == nullptr) return Fault{Defect::kStreamNotFound, Structure::kDirectoryTree, 0};
-  cfb::DirEntry entry;
-  if (const Fault fault = cfb::FindRootStream(file, name, entry); !fault.ok()) return fault;
-  if (const Fault fault = cfb::ReadStream(file, entry, limits::kMaxPropertyStreamBytes, out.bytes); !fault.ok()) {
+  DirEntry entry;
+  if (const Fault fault = FindRootStream(file, name, entry); !fault.ok()) return fault;
+  if (const Fault fault = ReadStream(file, entry, limits::kMaxPropertyStreamBytes, out.bytes); !fault.ok()) {
     return fault;
   }
   return propset::FindSection(out.bytes, fmtid, out.section);
 }
 
-}  // namespace docprops
+}  // namespace readers::cfb

@@ -1,7 +1,7 @@
 // The compound-file reader on damaged and unusual files: which check fires, what real
 // writers do that must be tolerated, and that damage the lookup never meets costs the
 // listing nothing. Every file is built by the test writer and then patched.
-#include "docprops/reader/compound_file.h"
+#include "readers/cfb/compound_file.h"
 
 #include <gtest/gtest.h>
 
@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "cfb/file_state.h"
 #include "doc_writer.h"
-#include "docprops/reader/limits.h"
+#include "readers/limits.h"
 #include "scan_harness.h"
 
-namespace docprops {
+namespace readers {
 
 inline void PrintTo(const Fault& f, std::ostream* os) { *os << (f.ok() ? "ok" : Describe(f)); }
 
@@ -163,19 +164,16 @@ TEST(CompoundFile, RegularStreamChains) {
           {"size larger than the file", sizeTo(900000), Bad(D::kEndsEarly, S::kStreamChain)},
           {"size larger than a property set may be", sizeTo(limits::kMaxPropertyStreamBytes + 1),
            Bad(D::kStreamTooLarge, S::kNone)},
-          {"version 3 size with garbage in the high half", sizeTo(0xDEADBEEF00000000ull | kMiniStreamCutoff),
-           kOk},
+          {"version 3 size with garbage in the high half", sizeTo(0xDEADBEEF00000000ull | kMiniStreamCutoff), kOk},
           {"table entry beyond the header's table sector count",
            [](Built& b) { PutU32(b.bytes, testdoc::kHdrFatSectorCount, 0); }, Bad(D::kOutOfRange, S::kTable)},
           {"table sector number is a marker", [](Built& b) { PutU32(b.bytes, testdoc::kHdrDifat, testdoc::kFreeSect); },
            Bad(D::kBadSectorId, S::kTable)},
-          {"workbook chain loops", workbook(5, [](const Built& b) { return b.At(u"Workbook").chain[1]; }),
-           kOk},
+          {"workbook chain loops", workbook(5, [](const Built& b) { return b.At(u"Workbook").chain[1]; }), kOk},
           {"workbook chain ends early", workbook(2, value(testdoc::kEndOfChain)), kOk},
           {"workbook chain points past the end", workbook(2, value(0x00FFFFFF)), kOk},
           {"workbook starts at a marker",
-           [](Built& b) { PutU32(b.bytes, Field(b, u"Workbook", testdoc::kDirStart), testdoc::kFatSect); },
-           kOk},
+           [](Built& b) { PutU32(b.bytes, Field(b, u"Workbook", testdoc::kDirStart), testdoc::kFatSect); }, kOk},
       });
 }
 
@@ -335,8 +333,7 @@ TEST(CompoundFile, SiblingTrees) {
           {"directory chain loops", dirLoop, kOk},
           // On the path: the walk that follows still finds a stream it can reach.
           {"self reference on the path, stream reachable elsewhere", links({{wb, kR, wb}, {b, kR, dsi}}), kOk},
-          {"cycle on the path, stream reachable elsewhere", links({{wb, kR, si}, {si, kR, wb}, {si, kL, dsi}}),
-           kOk},
+          {"cycle on the path, stream reachable elsewhere", links({{wb, kR, si}, {si, kR, wb}, {si, kL, dsi}}), kOk},
           // Not found: the damage met on the way is the reason.
           {"pointer back to the root on the path", links({{wb, kR, 0}}), Bad(D::kLoop, S::kDirectoryTree)},
           {"out-of-range pointer on the path", links({{wb, kR, 1000}}), Bad(D::kOutOfRange, S::kDirectoryTree)},
@@ -366,10 +363,10 @@ TEST(CompoundFile, SiblingTrees) {
     CompoundFile cf;
     ASSERT_EQ(OpenCompoundFile(source, cf), kOk);
     DirEntry e;
-    EXPECT_EQ(ReadDirEntry(cf, b, e), kOk);
+    EXPECT_EQ(ReadDirEntry(*cf.state, b, e), kOk);
     EXPECT_EQ(e.Name(), u"B");
-    EXPECT_EQ(ReadDirEntry(cf, 8, e), Bad(loop ? D::kLoop : D::kEndsEarly, S::kDirectoryChain)) << loop;
-    EXPECT_EQ(ReadDirEntry(cf, 0xFFFFFFF0, e), Bad(D::kOutOfRange, S::kDirectoryTree));
+    EXPECT_EQ(ReadDirEntry(*cf.state, 8, e), Bad(loop ? D::kLoop : D::kEndsEarly, S::kDirectoryChain)) << loop;
+    EXPECT_EQ(ReadDirEntry(*cf.state, 0xFFFFFFF0, e), Bad(D::kOutOfRange, S::kDirectoryTree));
   }
 }
 
@@ -460,8 +457,8 @@ TEST(CompoundFile, Headers) {
       {"mini table sector count", u32At(testdoc::kHdrMiniFatSectorCount, 0), kOk},
   };
   for (const std::uint16_t shift : std::initializer_list<std::uint16_t>{0, 7, 8, 10, 16, 20, 31}) {
-    cases.push_back(
-        {"sector shift " + std::to_string(shift), u16At(testdoc::kHdrSectorShift, shift), Bad(D::kBadSectorSize, S::kHeader)});
+    cases.push_back({"sector shift " + std::to_string(shift), u16At(testdoc::kHdrSectorShift, shift),
+                     Bad(D::kBadSectorSize, S::kHeader)});
   }
   RunCases([] { return RegularDoc(); }, cases);  // summary in regular sectors
   RunCases(MiniDoc, cases);                      // summary in the mini stream
@@ -479,8 +476,8 @@ TEST(CompoundFile, Version4AndPartialLastSectors) {
   // of its chain that lies wholly past the end is damage, as anywhere else.
   for (const Cut& cut :
        {Cut{9, 100, true, kOk}, Cut{9, 511, true, kOk}, Cut{9, 512, true, Bad(D::kBadSectorId, S::kStreamChain)},
-        Cut{9, 1000, true, kOk}, Cut{12, 3500, true, kOk},
-        Cut{12, 4096, true, Bad(D::kBadSectorId, S::kStreamChain)}, Cut{12, 2000, false, kOk}}) {
+        Cut{9, 1000, true, kOk}, Cut{12, 3500, true, kOk}, Cut{12, 4096, true, Bad(D::kBadSectorId, S::kStreamChain)},
+        Cut{12, 2000, false, kOk}}) {
     CfbOptions o = Options(cut.shift);
     o.placeLast = {std::u16string(kDocSummaryName)};
     o.truncateTail = cut.tail;
@@ -507,4 +504,4 @@ TEST(CompoundFile, Version4AndPartialLastSectors) {
 
 }  // namespace
 }  // namespace cfb
-}  // namespace docprops
+}  // namespace readers

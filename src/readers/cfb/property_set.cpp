@@ -1,4 +1,4 @@
-#include "docprops/reader/property_set.h"
+#include "readers/cfb/property_set.h"
 
 #include <algorithm>
 #include <bit>
@@ -6,15 +6,36 @@
 #include <cstddef>
 #include <vector>
 
-#include "docprops/reader/byte_cursor.h"
-#include "docprops/reader/limits.h"
-#include "docprops/reader/utf16.h"
+#include "byte_cursor.h"
+#include "readers/limits.h"
+#include "readers/utf16.h"
 
-namespace docprops::propset {
+namespace readers::propset {
 namespace {
 
 constexpr std::uint16_t kByteOrderMark = 0xFFFE;
+
+// Where the fields this reader uses lie, in bytes from the start of their record.
+//
+//   stream header (28 bytes, then the section list)
+//     0x00 byte order (2)          0x18 number of sections (4)
+//     0x1C section list: per section a format identifier (16) and an offset (4) from
+//          the stream's start
+//   section (at its offset)
+//     0x00 size in bytes (4)       0x08 property table: per property an id (4) and an
+//     0x04 number of properties (4)     offset (4) from the section's start
+//   value (at its offset): type (2), padding (2), then the data
+constexpr std::size_t kByteOrderAt = 0x00;
+constexpr std::size_t kSectionCountAt = 0x18;
 constexpr std::size_t kSectionListEntryBytes = 20;
+constexpr std::size_t kSectionHeaderBytes = 8;
+constexpr std::size_t kPropertyTableAt = 0x08;
+constexpr std::size_t kPropertyTableEntryBytes = 8;
+
+// The little-endian UTF-16 unit at unit index i of `bytes` (an odd last byte is not a unit).
+char16_t Utf16LeUnit(std::span<const std::uint8_t> bytes, std::size_t i) {
+  return static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+}
 
 Fault ValueFault(Defect defect) { return Fault{defect, Structure::kValue, 0}; }
 
@@ -350,7 +371,7 @@ Fault DecodeValue(const Section& section, std::uint32_t offset, bool unicode, st
 
 bool FindPropertyOffset(const Section& s, PROPID id, std::uint32_t& offset) {
   ByteCursor table(s.bytes);
-  if (!table.Seek(8)) return false;
+  if (!table.Seek(kPropertyTableAt)) return false;
   for (std::uint32_t i = 0; i < s.propertyCount; ++i) {
     std::uint32_t entryId = 0;
     std::uint32_t entryOffset = 0;
@@ -377,10 +398,10 @@ Fault FindSection(std::span<const std::uint8_t> stream, const FMTID& fmtid, Sect
   section = Section();
   ByteCursor c(stream);
   std::uint16_t byteOrder = 0;
-  if (!c.ReadU16(byteOrder) || byteOrder != kByteOrderMark)
+  if (!c.Seek(kByteOrderAt) || !c.ReadU16(byteOrder) || byteOrder != kByteOrderMark)
     return Fault{Defect::kNoByteOrderMark, Structure::kPropertySet, 0};
-  std::uint32_t declared = 0;  // the section count ends the 28-byte stream header
-  if (!c.Seek(24) || !c.ReadU32(declared)) return Fault{Defect::kRunsPastEnd, Structure::kPropertySet, 0};
+  std::uint32_t declared = 0;  // the section count ends the stream header; the list follows
+  if (!c.Seek(kSectionCountAt) || !c.ReadU32(declared)) return Fault{Defect::kRunsPastEnd, Structure::kPropertySet, 0};
   // Only the pairs that lie inside the stream count, whatever the declared number.
   for (std::uint32_t i = 0; i < declared && c.remaining() >= kSectionListEntryBytes; ++i) {
     GUID id = {};
@@ -388,14 +409,15 @@ Fault FindSection(std::span<const std::uint8_t> stream, const FMTID& fmtid, Sect
     if (!ReadGuid(c, id) || !c.ReadU32(offset)) break;
     if (!(id == fmtid)) continue;
 
-    ByteCursor head = ByteCursor(stream).Sub(offset, 8);
+    ByteCursor head = ByteCursor(stream).Sub(offset, kSectionHeaderBytes);
     std::uint32_t size = 0;
     std::uint32_t count = 0;
     if (!head.ReadU32(size) || !head.ReadU32(count)) return Fault{Defect::kTableDoesNotFit, Structure::kSection, 0};
     // A section may be cut short by the end of its stream; what is there still reads.
     const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{offset} + size, stream.size());
     section.bytes = stream.subspan(offset, static_cast<std::size_t>(end - offset));
-    if (section.bytes.size() < 8 || count > (section.bytes.size() - 8) / 8) {
+    if (section.bytes.size() < kSectionHeaderBytes ||
+        count > (section.bytes.size() - kSectionHeaderBytes) / kPropertyTableEntryBytes) {
       section = Section();
       return Fault{Defect::kTableDoesNotFit, Structure::kSection, 0};
     }
@@ -405,7 +427,7 @@ Fault FindSection(std::span<const std::uint8_t> stream, const FMTID& fmtid, Sect
     if (ReadProperty(section, PID_CODEPAGE, codePage).ok() && codePage.vt == VT_I2) {
       section.codePage = static_cast<std::uint16_t>(codePage.iVal);
     }
-    PropVariantClear(&codePage);
+    ClearValue(codePage);
     return kOk;
   }
   return Fault{Defect::kNoSection, Structure::kPropertySet, 0};
@@ -428,7 +450,7 @@ void ReadProperties(const Section& section, std::span<const PROPID> ids, std::sp
     while (first < i && (faults[first].defect == Defect::kNotPresent || offsets[first] != offsets[i])) ++first;
     if (first < i) {
       faults[i] = faults[first];
-      PropVariantCopy(&values[i], &values[first]);
+      ShareValue(values[i], values[first]);
       continue;
     }
     faults[i] = DecodeValue(section, offsets[i], unicode, budget, values[i]);
@@ -442,4 +464,4 @@ Fault ReadProperty(const Section& section, PROPID id, PROPVARIANT& out) {
   return fault;
 }
 
-}  // namespace docprops::propset
+}  // namespace readers::propset

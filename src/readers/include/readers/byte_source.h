@@ -7,9 +7,9 @@
 #include <memory>
 #include <span>
 
-#include "docprops/reader/fault.h"
+#include "readers/fault.h"
 
-namespace docprops {
+namespace readers {
 
 class ByteSource {
  public:
@@ -46,4 +46,4 @@ Fault OpenSource(const char* path, std::unique_ptr<ByteSource>& out);
 using SourceOpener = std::unique_ptr<ByteSource> (*)(const char* path);
 SourceOpener SetSourceOpener(SourceOpener opener);
 
-}  // namespace docprops
+}  // namespace readers

@@ -11,10 +11,10 @@
 #include <optional>
 #include <span>
 
-#include "docprops/prop_variant.h"
-#include "docprops/reader/fault.h"
+#include "readers/fault.h"
+#include "readers/values.h"
 
-namespace docprops::propset {
+namespace readers::propset {
 
 inline constexpr std::uint16_t kCodePageUnicode = 1200;
 
@@ -38,4 +38,4 @@ void ReadProperties(const Section& section, std::span<const PROPID> ids, std::sp
 // One property alone.
 Fault ReadProperty(const Section& section, PROPID id, PROPVARIANT& out);
 
-}  // namespace docprops::propset
+}  // namespace readers::propset

@@ -1,6 +1,6 @@
 // The heading-group listing over in-memory values: which groups are listed, how the
 // running part index moves, and the exact bytes of the report and the echo.
-#include "docprops/heading_groups.h"
+#include "heading_groups.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "console/standard_output.h"
+#include "standard_output.h"
 
 namespace docprops {
 namespace {
@@ -100,8 +100,8 @@ TEST(HeadingGroups, ZeroCountGroupGivesItsHeadingAlone) {
 
 TEST(HeadingGroups, ListedGroupsByElementCount) {
   // n = 2g elements; each group k has one part named "k".
-  const std::vector<std::pair<int, std::string>> cases = {
-      {0, ""}, {1, "1"}, {2, "12"}, {3, "123"}, {4, "134"}, {5, "145"}, {40, "1 39 40"}};
+  const std::vector<std::pair<int, std::string>> cases = {{0, ""},    {1, "1"},   {2, "12"},      {3, "123"},
+                                                          {4, "134"}, {5, "145"}, {40, "1 39 40"}};
   for (const auto& [groups, expected] : cases) {
     Outline o;
     for (int k = 1; k <= groups; ++k) {
@@ -236,7 +236,8 @@ std::string Model(const std::vector<int>& counts, std::size_t elements, const st
     }
     out += HeadingName(g) + "\r\n";
     for (int i = 0; i < count; ++i, ++index) {
-      if (index >= 0 && index < static_cast<long long>(names.size())) out += "\t" + names[static_cast<std::size_t>(index)] + "\r\n";
+      if (index >= 0 && index < static_cast<long long>(names.size()))
+        out += "\t" + names[static_cast<std::size_t>(index)] + "\r\n";
     }
   }
   return out;

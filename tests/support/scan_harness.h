@@ -7,20 +7,20 @@
 #include <span>
 #include <string>
 
-#include "console/standard_output.h"
 #include "doc_writer.h"
-#include "docprops/document_scan.h"
-#include "docprops/heading_groups.h"
-#include "docprops/reader/byte_source.h"
+#include "document_scan.h"
+#include "heading_groups.h"
+#include "readers/byte_source.h"
+#include "standard_output.h"
 
 namespace scantest {
 
 // The document the opener serves; null makes every open fail as a missing file would.
 inline const testdoc::Bytes* g_served = nullptr;
 
-inline std::unique_ptr<docprops::ByteSource> ServeFromMemory(const char*) {
+inline std::unique_ptr<readers::ByteSource> ServeFromMemory(const char*) {
   if (g_served == nullptr) return nullptr;
-  return std::make_unique<docprops::MemorySource>(std::span<const std::uint8_t>(*g_served));
+  return std::make_unique<readers::MemorySource>(std::span<const std::uint8_t>(*g_served));
 }
 
 struct ScanResult {
@@ -30,15 +30,15 @@ struct ScanResult {
 
 // Runs the scan with `opener` turning every path into a source; the report and echo
 // are returned, and ReportText is left empty.
-inline ScanResult ScanWith(docprops::SourceOpener opener) {
-  const docprops::SourceOpener previous = docprops::SetSourceOpener(opener);
+inline ScanResult ScanWith(readers::SourceOpener opener) {
+  const readers::SourceOpener previous = readers::SetSourceOpener(opener);
   ScanResult result;
   console::CaptureForTesting(&result.echo);
   docprops::ReportText.clear();
   docprops::ScanDocument(u"in-memory.doc");
   console::Flush();
   console::CaptureForTesting(nullptr);
-  docprops::SetSourceOpener(previous);
+  readers::SetSourceOpener(previous);
   result.report = docprops::ReportText;
   docprops::ReportText.clear();
   return result;

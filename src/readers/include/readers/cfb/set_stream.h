@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "docprops/prop_variant.h"
-#include "docprops/reader/compound_file.h"
-#include "docprops/reader/fault.h"
-#include "docprops/reader/property_set.h"
+#include "readers/cfb/compound_file.h"
+#include "readers/cfb/property_set.h"
+#include "readers/fault.h"
+#include "readers/values.h"
 
-namespace docprops {
+namespace readers::cfb {
 
 struct SetStream {
   std::vector<std::uint8_t> bytes;
@@ -29,6 +29,6 @@ struct SetStream {
 // limits::kMaxPropertyStreamBytes of it by its declared size, and finds the set's
 // section in it. Values are then decoded only from bytes the file holds: a document
 // cut inside its property set lists its values whole or not at all.
-Fault ReadSetStream(cfb::CompoundFile& file, const FMTID& fmtid, SetStream& out);
+Fault ReadSetStream(CompoundFile& file, const FMTID& fmtid, SetStream& out);
 
-}  // namespace docprops
+}  // namespace readers::cfb

@@ -1,8 +1,8 @@
-#include "docprops/reader/fault.h"
+#include "readers/fault.h"
 
 #include <system_error>
 
-namespace docprops {
+namespace readers {
 
 const char* DefectText(Defect defect) {
   switch (defect) {
@@ -61,11 +61,11 @@ std::string Describe(const Fault& fault) {
       text += std::string(" (") + StructureText(fault.where) + ")";
     }
     text += ": ";
-    text += fault.error != 0 ? std::generic_category().message(fault.error) : "the file ended early";
+    text += std::generic_category().message(fault.error);
     return text;
   }
   if (fault.where == Structure::kNone || fault.where == Structure::kFile) return DefectText(fault.defect);
   return std::string(StructureText(fault.where)) + ": " + DefectText(fault.defect);
 }
 
-}  // namespace docprops
+}  // namespace readers

@@ -1,7 +1,7 @@
 // The per-document scan end to end over in-memory documents: what is listed when the
 // outline properties are missing, of another type or hold extreme counts, and the
 // release of every interface on every path.
-#include "docprops/document_scan.h"
+#include "document_scan.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "doc_writer.h"
-#include "docprops/property_access.h"
+#include "property_access.h"
 #include "scan_harness.h"
 
 namespace docprops {
@@ -99,7 +99,7 @@ TEST(DocumentScan, ReadMultipleSaysWhetherAnyOfTheSixWasFound) {
   const Bytes companyOnly = DocumentWith(SummaryWith({{15, Lpstr("Firm")}}));
   for (const auto& [document, expected] : {std::pair{&noneOfSix, S_FALSE}, std::pair{&companyOnly, S_OK}}) {
     scantest::g_served = document;
-    const SourceOpener previous = SetSourceOpener(&scantest::ServeFromMemory);
+    const readers::SourceOpener previous = readers::SetSourceOpener(&scantest::ServeFromMemory);
     IStorage* storage = nullptr;
     ASSERT_EQ(StgOpenStorage(u"doc", nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, &storage), S_OK);
     IPropertySetStorage* sets = nullptr;
@@ -129,7 +129,7 @@ TEST(DocumentScan, ReadMultipleSaysWhetherAnyOfTheSixWasFound) {
     summary->Release();
     sets->Release();
     storage->Release();
-    SetSourceOpener(previous);
+    readers::SetSourceOpener(previous);
     scantest::g_served = nullptr;
   }
 }

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-namespace docprops {
+namespace readers {
 
 class ByteCursor {
  public:
@@ -83,4 +83,4 @@ inline std::uint64_t U64At(std::span<const std::uint8_t> bytes, std::size_t offs
   return ValueAt<std::uint64_t>(bytes, offset);
 }
 
-}  // namespace docprops
+}  // namespace readers

@@ -1,23 +1,16 @@
-// A lazy reader of compound files (versions 3 and 4). It reads only what a lookup
-// needs: the header, the index and allocation-table entries of the chains it walks,
-// the directory entries it visits, the mini-table and mini-stream sectors it touches
-// and the stream asked for. Damage matters only where the reading meets it.
-//
-// Guarantees: every chain walk and tree walk ends (a chain ends at its first repeated
-// sector; trees are walked with a visited set and without recursion); no read leaves
-// the file; nothing is allocated beyond what the bytes present can justify.
+// The compound-file reader's own state and steps, for its source files and its tests.
+// Front ends see only readers/cfb/compound_file.h.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string_view>
 #include <vector>
 
-#include "docprops/reader/byte_source.h"
-#include "docprops/reader/fault.h"
+#include "readers/cfb/compound_file.h"
 
-namespace docprops::cfb {
+namespace readers::cfb {
 
 inline constexpr std::uint32_t kMaxRegularSector = 0xFFFFFFF9;  // larger values are markers
 inline constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
@@ -25,28 +18,46 @@ inline constexpr std::uint32_t kNoStream = 0xFFFFFFFF;
 inline constexpr std::uint64_t kMiniStreamCutoff = 4096;  // fixed by the format
 inline constexpr std::uint32_t kMiniSectorBytes = 64;     // fixed by the format
 
-enum class EntryType : std::uint8_t { kUnused = 0, kStorage = 1, kStream = 2, kRoot = 5 };
+// Where the fields this reader uses lie, in bytes from the start of their record.
+//
+//   header (512 bytes, at offset 0 of the file)
+//     0x00 signature (8)                   0x30 first directory sector (4)
+//     0x1E sector shift (2)                0x3C first mini-table sector (4)
+//     0x2C allocation-table sectors (4)    0x44 first index sector (4)
+//                                          0x4C the first 109 allocation-table sectors (4 each)
+//   directory entry (128 bytes)
+//     0x00 name, UTF-16LE (64)             0x4C child (4)
+//     0x42 type (1)                        0x74 start sector (4)
+//     0x44 left sibling (4)                0x78 stream size (8)
+//     0x48 right sibling (4)
+inline constexpr std::size_t kHeaderBytes = 512;
+inline constexpr std::size_t kSignatureAt = 0x00;
+inline constexpr std::size_t kSectorShiftAt = 0x1E;
+inline constexpr std::size_t kTableSectorCountAt = 0x2C;
+inline constexpr std::size_t kFirstDirectorySectorAt = 0x30;
+inline constexpr std::size_t kFirstMiniTableSectorAt = 0x3C;
+inline constexpr std::size_t kFirstIndexSectorAt = 0x44;
+inline constexpr std::size_t kHeaderTableAt = 0x4C;
+inline constexpr std::uint32_t kHeaderTableEntries = 109;
 
-struct DirEntry {
-  std::uint32_t index = 0;
-  std::array<char16_t, 32> name = {};
-  std::uint8_t nameUnits = 0;  // units before the first zero unit; the length field is not trusted
-  std::uint8_t type = 0;
-  std::uint32_t left = kNoStream;
-  std::uint32_t right = kNoStream;
-  std::uint32_t child = kNoStream;
-  std::uint32_t start = kEndOfChain;
-  std::uint64_t size = 0;  // only the low 32 bits in files with 512-byte sectors
-
-  std::u16string_view Name() const { return std::u16string_view(name.data(), nameUnits); }
-};
+inline constexpr std::size_t kEntryBytes = 128;
+inline constexpr std::size_t kEntryNameAt = 0x00;
+inline constexpr std::size_t kEntryTypeAt = 0x42;
+inline constexpr std::size_t kEntryLeftAt = 0x44;
+inline constexpr std::size_t kEntryRightAt = 0x48;
+inline constexpr std::size_t kEntryChildAt = 0x4C;
+inline constexpr std::size_t kEntryStartAt = 0x74;
+inline constexpr std::size_t kEntrySizeAt = 0x78;
 
 // The sectors a chain has passed: a set of sector numbers with O(1) insertion and
-// lookup (open addressing), holding about four bytes per sector passed, twice over.
+// lookup (open addressing, at most half full). It grows fourfold when half full, so it
+// holds between two and eight four-byte slots per sector passed.
 class SectorSet {
  public:
   // Adds `sector`; false when it was there already.
   bool Insert(std::uint32_t sector);
+  // Empties the set, keeping its memory.
+  void Clear();
 
  private:
   std::vector<std::uint32_t> slots_;  // kNoStream marks a free slot: it is never a sector
@@ -70,6 +81,9 @@ struct Chain {
   std::vector<std::uint32_t> sectors;
   SectorSet passed;
   Fault stop;  // why the chain cannot be extended (damage only: an I/O failure may pass)
+
+  // Makes this the chain that starts at `first`, keeping the memory of the last one.
+  void Reset(Structure chainWhere, Link chainLink, std::uint32_t first);
 };
 
 struct CachedBlock {
@@ -78,14 +92,16 @@ struct CachedBlock {
   std::vector<std::uint8_t> bytes;
 };
 
-struct CompoundFile {
+namespace detail {
+
+struct FileState {
   ByteSource* source = nullptr;
   std::uint64_t fileSize = 0;
   std::uint32_t sectorShift = 9;
   std::uint32_t sectorSize = 512;
   std::uint64_t sectorCount = 0;  // sectors that start inside the file
   std::uint32_t tableSectorCount = 0;
-  std::array<std::uint32_t, 109> headerTable = {};
+  std::array<std::uint32_t, kHeaderTableEntries> headerTable = {};
   // The allocation-table sector found last, by its place in the table: a chain walk
   // reads many entries of one table sector in a row.
   std::uint32_t lastTableIndex = UINT32_MAX;
@@ -94,6 +110,7 @@ struct CompoundFile {
   Chain directory;
   Chain miniTable;
   Chain miniStream;  // the root entry's stream, which holds the mini sectors
+  Chain stream;      // the chain of the stream being read
   std::uint64_t miniStreamSize = 0;
   std::uint32_t rootChild = kNoStream;
   std::vector<CachedBlock> cache;  // header, table, directory and mini-sector blocks
@@ -101,30 +118,19 @@ struct CompoundFile {
   std::size_t lastBlock = 0;  // the slot used last: a chain walk reads one table block many times over
 };
 
-// Reads and checks the header and the root entry.
-Fault OpenCompoundFile(ByteSource& source, CompoundFile& file);
+}  // namespace detail
 
-// Finds the stream entry of the given name among the root storage's children (never
-// inside child storages). Names compare without regard to case. When the stream is not
-// found, the fault is the first damage the lookup met, or kStreamNotFound in an intact
-// tree.
-Fault FindRootStream(CompoundFile& file, std::u16string_view name, DirEntry& entry);
-
-// Reads a stream: exactly the bytes the file holds of it. It is cut at the first byte
-// that the file does not hold (the file ends inside one of its sectors) or, for a
-// stream in the mini stream, at the first byte past the mini stream's size. A stream
-// declared larger than maxBytes is refused unread (kStreamTooLarge).
-Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out);
+using detail::FileState;
 
 // Reads one directory entry by index.
-Fault ReadDirEntry(CompoundFile& file, std::uint32_t index, DirEntry& entry);
+Fault ReadDirEntry(FileState& file, std::uint32_t index, DirEntry& entry);
 
 // The sector (a mini sector, in a Link::kMiniTable chain) at `position` of a chain,
 // walking the chain as far as that.
-Fault ChainSector(CompoundFile& file, Chain& chain, std::uint64_t position, std::uint32_t& sector);
+Fault ChainSector(FileState& file, Chain& chain, std::uint64_t position, std::uint32_t& sector);
 
 // Compares two names in the directory's order: fewer units first, then unit by unit
 // after upper-casing. Exact when either name is ASCII, which every name looked up is.
 int CompareNames(std::u16string_view a, std::u16string_view b);
 
-}  // namespace docprops::cfb
+}  // namespace readers::cfb

@@ -1,13 +1,11 @@
-// Conversions between UTF-16 and UTF-8: wide text handed to narrow consumers, and
-// paths, which are bytes on this system and wide strings in the access layer.
+// UTF-16 to UTF-8: wide text handed to consumers of narrow text.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
-#include <string_view>
 
-namespace docprops {
+namespace readers {
 
 // Feeds `put` the UTF-8 bytes of UTF-16 units read by `unit(i)` for i below `count`,
 // stopping at the first zero unit. An unpaired surrogate becomes U+FFFD.
@@ -46,21 +44,10 @@ void EncodeUtf8(std::size_t count, Unit unit, Put&& put) {
   }
 }
 
-// The little-endian UTF-16 unit at unit index i of `bytes` (an odd last byte is not a unit).
-inline char16_t Utf16LeUnit(std::span<const std::uint8_t> bytes, std::size_t i) {
-  return static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-}
-
 // Converts UTF-16 units up to the first zero unit (or the end).
 std::string Utf16ToUtf8(std::span<const char16_t> units);
 
 // The units of a NUL-terminated wide string (none for null).
 std::span<const char16_t> WideStringUnits(const char16_t* s);
 
-// A path's bytes as UTF-16, without loss: well-formed UTF-8 is decoded, and every byte
-// that is not part of it becomes the unpaired surrogate U+DC80..U+DCFF of its value.
-// PathFromWide undoes it exactly, so every byte string comes back unchanged.
-std::u16string WidePath(std::string_view bytes);
-std::string PathFromWide(std::u16string_view units);
-
-}  // namespace docprops
+}  // namespace readers

@@ -1,4 +1,7 @@
-#include "docprops/reader/utf16.h"
+#include <cstdint>
+
+#include "property_access.h"
+#include "readers/utf16.h"
 
 namespace docprops {
 namespace {
@@ -43,20 +46,6 @@ std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& cp) {
 
 }  // namespace
 
-std::string Utf16ToUtf8(std::span<const char16_t> units) {
-  std::string out;
-  EncodeUtf8(
-      units.size(), [&](std::size_t i) { return units[i]; }, [&](char c) { out.push_back(c); });
-  return out;
-}
-
-std::span<const char16_t> WideStringUnits(const char16_t* s) {
-  if (s == nullptr) return {};
-  std::size_t n = 0;
-  while (s[n] != 0) ++n;
-  return {s, n};
-}
-
 std::u16string WidePath(std::string_view bytes) {
   std::u16string out;
   for (std::size_t i = 0; i < bytes.size();) {
@@ -84,7 +73,7 @@ std::string PathFromWide(std::u16string_view units) {
     if (u >= 0xDC80 && u <= 0xDCFF) {
       out.push_back(static_cast<char>(u & 0xFF));  // a byte that was not UTF-8
     } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-      EncodeUtf8(
+      readers::EncodeUtf8(
           2, [&](std::size_t k) { return units[i + k]; }, [&](char c) { out.push_back(c); });
       ++i;
     } else if (u >= 0xD800 && u <= 0xDFFF) {
@@ -93,7 +82,7 @@ std::string PathFromWide(std::u16string_view units) {
       out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
       out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
     } else {
-      EncodeUtf8(
+      readers::EncodeUtf8(
           1, [&](std::size_t) { return u; }, [&](char c) { out.push_back(c); });
     }
   }

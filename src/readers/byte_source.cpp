@@ -1,4 +1,4 @@
-#include "docprops/reader/byte_source.h"
+#include "readers/byte_source.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
-namespace docprops {
+namespace readers {
 
 int MemorySource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
   if (offset > bytes_.size() || out.size() > bytes_.size() - offset) return EIO;
@@ -50,9 +50,11 @@ class FileSource final : public ByteSource {
 // Where the system has open-file-description locks, the lock belongs to this open file.
 // Elsewhere, on a kernel too old for them, or when the build defines
 // DOCOUTLINE_CLASSIC_LOCK, it is a classic fcntl record lock, which belongs to the
-// process: closing any descriptor of the file in this process would drop it. The reader
+// process: closing any descriptor of the file in this process drops it. The reader
 // opens a document once and closes that descriptor only when it is done with it, so
-// either lock holds for the whole read.
+// where one document is read at a time either lock holds for the whole read. Two
+// threads of one process that read the same file at once hold one classic lock between
+// them, and the first to close drops it for both.
 bool LockForReading(int fd) {
   struct flock lock = {};
   lock.l_type = F_RDLCK;
@@ -116,4 +118,4 @@ Fault OpenSource(const char* path, std::unique_ptr<ByteSource>& out) {
   return out ? kOk : OpenFault(Defect::kNotFound);
 }
 
-}  // namespace docprops
+}  // namespace readers

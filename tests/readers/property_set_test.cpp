@@ -1,6 +1,6 @@
 // The property-set reader on damaged and unusual streams: headers and tables that lie,
 // counts that cannot fit, the string layouts real writers use, and code pages.
-#include "docprops/reader/property_set.h"
+#include "readers/cfb/property_set.h"
 
 #include <gtest/gtest.h>
 
@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "doc_writer.h"
-#include "docprops/reader/utf16.h"
-#include "docprops/reader/limits.h"
+#include "readers/limits.h"
+#include "readers/utf16.h"
 #include "scan_harness.h"
 
-namespace docprops::propset {
+namespace readers::propset {
 namespace {
 
 using testdoc::Bytes;
@@ -31,28 +31,23 @@ std::string Join(std::vector<std::string> items) {
 std::string Describe(const PROPVARIANT& v) {
   std::vector<std::string> items;
   switch (v.vt) {
-    case VT_EMPTY:
-      return "empty";
-    case VT_I2:
-      return "i2 " + std::to_string(v.iVal);
-    case VT_I4:
-      return "i4 " + std::to_string(v.lVal);
-    case VT_LPSTR:
-      return "'" + std::string(v.pszVal) + "'";
-    case VT_LPWSTR:
-      return "w'" + Utf16ToUtf8(WideStringUnits(v.pwszVal)) + "'";
+    case VT_EMPTY: return "empty";
+    case VT_I2: return "i2 " + std::to_string(v.iVal);
+    case VT_I4: return "i4 " + std::to_string(v.lVal);
+    case VT_LPSTR: return "'" + std::string(v.pszVal) + "'";
+    case VT_LPWSTR: return "w'" + Utf16ToUtf8(WideStringUnits(v.pwszVal)) + "'";
     case VT_VECTOR | VT_LPSTR:
-      for (ULONG i = 0; i < v.calpstr.cElems; ++i) items.push_back("'" + std::string(v.calpstr.pElems[i]) + "'");
+      for (std::uint32_t i = 0; i < v.calpstr.cElems; ++i)
+        items.push_back("'" + std::string(v.calpstr.pElems[i]) + "'");
       return "lpstr" + Join(items);
     case VT_VECTOR | VT_LPWSTR:
-      for (ULONG i = 0; i < v.calpwstr.cElems; ++i)
+      for (std::uint32_t i = 0; i < v.calpwstr.cElems; ++i)
         items.push_back("w'" + Utf16ToUtf8(WideStringUnits(v.calpwstr.pElems[i])) + "'");
       return "lpwstr" + Join(items);
     case VT_VECTOR | VT_VARIANT:
-      for (ULONG i = 0; i < v.capropvar.cElems; ++i) items.push_back(Describe(v.capropvar.pElems[i]));
+      for (std::uint32_t i = 0; i < v.capropvar.cElems; ++i) items.push_back(Describe(v.capropvar.pElems[i]));
       return "variant" + Join(items);
-    default:
-      return "type " + std::to_string(v.vt);
+    default: return "type " + std::to_string(v.vt);
   }
 }
 
@@ -66,7 +61,7 @@ std::string Read(std::span<const std::uint8_t> stream, PROPID id, const FMTID& f
   const Fault fault = ReadProperty(section, id, v);
   std::string text = fault.ok() ? Describe(v) : fault.defect == Defect::kNotPresent ? "absent" : Describe(fault);
   if (!fault.ok() && v.vt != VT_EMPTY) text += " (value left behind)";
-  PropVariantClear(&v);
+  ClearValue(v);
   return text;
 }
 
@@ -104,7 +99,8 @@ TEST(PropertySet, HeadersAndTablesThatLie) {
       {"intact", [](PropertySet&) {}, kIntact},
       {"byte order 0xFEFF", [](PropertySet& p) { testdoc::PutU16(p.bytes, 0, 0xFEFF); },
        Each("property set: no byte-order mark")},
-      {"shorter than a stream header", [](PropertySet& p) { p.bytes.resize(27); }, Each("property set: runs past its end")},
+      {"shorter than a stream header", [](PropertySet& p) { p.bytes.resize(27); },
+       Each("property set: runs past its end")},
       {"section count 0", [](PropertySet& p) { PutU32(p.bytes, 24, 0); }, Each("property set: no such section")},
       {"section count 0xFFFFFFFF", [](PropertySet& p) { PutU32(p.bytes, 24, 0xFFFFFFFF); }, kIntact},
       {"section offset past the stream",
@@ -174,10 +170,10 @@ Bytes SectionWith(std::uint16_t codePage, const Bytes& value) {
 TEST(PropertySet, Values) {
   using namespace testdoc;
   const std::string kCountDoesNotFit = "value: count does not fit";
-  const Bytes byteCounted = VectorVariant({ElemRaw(kVtLpstr, Cat({U32(5), Text({"a\0b\0\0???", 8})})),
-                                           ElemRaw(8, Cat({U32(3), Text({"x\0y?", 4})})), ElemRaw(65, Cat({U32(1), Text("\1???")})),
-                                           ElemRaw(70, Cat({U32(5), Text("12345???")})),
-                                           ElemRaw(71, Cat({U32(7), Text("1234567?")})), ElemI4(7)});
+  const Bytes byteCounted = VectorVariant(
+      {ElemRaw(kVtLpstr, Cat({U32(5), Text({"a\0b\0\0???", 8})})), ElemRaw(8, Cat({U32(3), Text({"x\0y?", 4})})),
+       ElemRaw(65, Cat({U32(1), Text("\1???")})), ElemRaw(70, Cat({U32(5), Text("12345???")})),
+       ElemRaw(71, Cat({U32(7), Text("1234567?")})), ElemI4(7)});
   const std::string x255(255, 'x');
   const Bytes variantOfVector =
       VectorVariant({ElemLpstr("x"), ElemRaw(kVtVector | kVtLpstr, Cat({U32(1), U32(2), Text({"y\0", 2})}))});
@@ -233,7 +229,8 @@ TEST(PropertySet, Values) {
       {"wide vector", 1200, VectorLpwstr({u"Sheet1", u"\u00DC"}), "lpwstr[w'Sheet1', w'\303\234']"},
       // Every byte-counted element of a 1200 section is padded to 4, whatever the padding
       // holds; elsewhere non-zero padding means the data was not padded.
-      {"odd counts and non-zero padding in a 1200 section", 1200, byteCounted, "variant['ab', type 8, type 65, type 70, type 71, i4 7]"},
+      {"odd counts and non-zero padding in a 1200 section", 1200, byteCounted,
+       "variant['ab', type 8, type 65, type 70, type 71, i4 7]"},
       {"the same elements in a 1252 section", 1252, byteCounted, "value: unknown type"},
   };
   for (const Case& c : cases) {
@@ -283,9 +280,9 @@ TEST(PropertySet, SectionsAreMatchedByFormatIdentifier) {
 }
 
 }  // namespace
-}  // namespace docprops::propset
+}  // namespace readers::propset
 
-namespace docprops::propset {
+namespace readers::propset {
 namespace {
 
 TEST(PropertySet, EntriesAtOneOffsetShareOneDecodedValue) {
@@ -313,8 +310,8 @@ TEST(PropertySet, EntriesAtOneOffsetShareOneDecodedValue) {
     EXPECT_EQ(Describe(values[i]), Describe(alone)) << i;
     EXPECT_EQ(values[i].capropvar.pElems, values[0].capropvar.pElems) << i;
   }
-  FreePropVariantArray(6, values);  // the sanitizers see the block freed once, by the last
-  PropVariantClear(&alone);
+  ClearValues(values);  // the sanitizers see the block freed once, by the last
+  ClearValue(alone);
 }
 
 TEST(PropertySet, StreamsUpToTwoMebibytesAreRead) {
@@ -331,4 +328,4 @@ TEST(PropertySet, StreamsUpToTwoMebibytesAreRead) {
 }
 
 }  // namespace
-}  // namespace docprops::propset
+}  // namespace readers::propset

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace docprops::limits {
+namespace readers::limits {
 
 // A property-set stream is read whole into memory, so one larger than this (by its
 // declared size) is refused. The property-set format asks readers to accept at least
@@ -37,4 +37,4 @@ inline constexpr std::size_t kCachedBlocks = 32;
 // and every entry visited must actually be present in the file.
 inline constexpr std::uint32_t kMaxDirectoryVisits = 1u << 20;
 
-}  // namespace docprops::limits
+}  // namespace readers::limits

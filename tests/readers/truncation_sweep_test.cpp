@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "scan_harness.h"
 #include "doc_writer.h"
-#include "docprops/reader/byte_source.h"
+#include "readers/byte_source.h"
+#include "scan_harness.h"
 
 namespace {
 
@@ -22,8 +22,8 @@ using testdoc::Bytes;
 
 std::span<const std::uint8_t> g_prefix;
 
-std::unique_ptr<docprops::ByteSource> OpenPrefix(const char*) {
-  return std::make_unique<docprops::MemorySource>(g_prefix);
+std::unique_ptr<readers::ByteSource> OpenPrefix(const char*) {
+  return std::make_unique<readers::MemorySource>(g_prefix);
 }
 
 using Listing = scantest::ScanResult;
@@ -85,10 +85,10 @@ TEST(TruncationSweep, EveryPrefixListsAllOrNothing) {
     testdoc::CfbOptions o;
     o.reverseChains = true;
     o.directoryFirst = false;
-    const testdoc::Built built = testdoc::BuildCompoundFile(
-        {Summary(4700), testdoc::FillerStream(u"Workbook", 8192),
-         testdoc::StreamOf(testdoc::kSummaryName, testdoc::SummaryInfoStream())},
-        o);
+    const testdoc::Built built =
+        testdoc::BuildCompoundFile({Summary(4700), testdoc::FillerStream(u"Workbook", 8192),
+                                    testdoc::StreamOf(testdoc::kSummaryName, testdoc::SummaryInfoStream())},
+                                   o);
     ASSERT_FALSE(built.At(testdoc::kDocSummaryName).inMini);
     scanned += SweepPrefixes(built.bytes, SIZE_MAX, 0);
   }

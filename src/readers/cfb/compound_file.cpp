@@ -1,32 +1,30 @@
-#include "docprops/reader/compound_file.h"
+#include "readers/cfb/compound_file.h"
 
 #include <algorithm>
 #include <cassert>
 
-#include "docprops/reader/byte_cursor.h"
-#include "docprops/reader/limits.h"
+#include "byte_cursor.h"
+#include "cfb/file_state.h"
+#include "readers/limits.h"
 
-namespace docprops::cfb {
+namespace readers::cfb {
 namespace {
 
 constexpr std::array<std::uint8_t, 8> kSignature = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-constexpr std::size_t kHeaderBytes = 512;
-constexpr std::uint32_t kEntryBytes = 128;
-constexpr std::uint32_t kHeaderTableEntries = 109;
 
 Fault Damage(Defect defect, Structure where) { return Fault{defect, where, 0}; }
 
-bool SectorPresent(const CompoundFile& f, std::uint32_t sector) {
+bool SectorPresent(const FileState& f, std::uint32_t sector) {
   return sector <= kMaxRegularSector && sector < f.sectorCount;
 }
 
-std::uint64_t SectorOffset(const CompoundFile& f, std::uint32_t sector) {
+std::uint64_t SectorOffset(const FileState& f, std::uint32_t sector) {
   return (static_cast<std::uint64_t>(sector) + 1) << f.sectorShift;
 }
 
 // Fills `out` with the bytes at `offset` of the file, zeros for any past its end. The
 // one read of the file's bytes.
-Fault ReadZeroFilled(CompoundFile& f, std::uint64_t offset, std::span<std::uint8_t> out, Structure where) {
+Fault ReadZeroFilled(FileState& f, std::uint64_t offset, std::span<std::uint8_t> out, Structure where) {
   const std::size_t held =
       offset < f.fileSize ? static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), f.fileSize - offset)) : 0;
   if (held > 0) {
@@ -40,7 +38,7 @@ Fault ReadZeroFilled(CompoundFile& f, std::uint64_t offset, std::span<std::uint8
 // Fills `out` with the bytes at `offset` through the block cache; the range lies inside
 // one block. What lies past the end of the file reads as zeros, which is how a partial
 // last sector of the header, a table or the directory is completed.
-Fault ReadCached(CompoundFile& f, std::uint64_t offset, std::span<std::uint8_t> out, Structure where) {
+Fault ReadCached(FileState& f, std::uint64_t offset, std::span<std::uint8_t> out, Structure where) {
   const std::uint64_t block = offset / limits::kBlockBytes;
   const std::size_t within = static_cast<std::size_t>(offset % limits::kBlockBytes);
   assert(within + out.size() <= limits::kBlockBytes);
@@ -68,7 +66,7 @@ Fault ReadCached(CompoundFile& f, std::uint64_t offset, std::span<std::uint8_t> 
   return kOk;
 }
 
-Fault ReadU32Cached(CompoundFile& f, std::uint64_t offset, std::uint32_t& value, Structure where) {
+Fault ReadU32Cached(FileState& f, std::uint64_t offset, std::uint32_t& value, Structure where) {
   std::array<std::uint8_t, 4> bytes = {};
   if (const Fault fault = ReadCached(f, offset, bytes, where); !fault.ok()) return fault;
   value = U32At(bytes, 0);
@@ -79,7 +77,7 @@ Fault ReadU32Cached(CompoundFile& f, std::uint64_t offset, std::uint32_t& value,
 // chain with either the end-of-chain or the free marker. A large file has a long index
 // chain whose sectors are passed for this number alone, so it is read by itself (four
 // bytes, zero past the end of the file), not through the block cache.
-Fault IndexNext(CompoundFile& f, std::uint32_t sector, std::uint32_t& next) {
+Fault IndexNext(FileState& f, std::uint32_t sector, std::uint32_t& next) {
   std::array<std::uint8_t, 4> bytes = {};
   const std::uint64_t at = SectorOffset(f, sector) + f.sectorSize - 4;
   if (const Fault fault = ReadZeroFilled(f, at, bytes, Structure::kIndexChain); !fault.ok()) return fault;
@@ -90,7 +88,7 @@ Fault IndexNext(CompoundFile& f, std::uint32_t sector, std::uint32_t& next) {
 
 // The allocation-table entry of a sector: its successor in whatever chain holds it.
 // The table is as long as the header says; an entry beyond that has no valid value.
-Fault TableNext(CompoundFile& f, std::uint32_t sector, std::uint32_t& next) {
+Fault TableNext(FileState& f, std::uint32_t sector, std::uint32_t& next) {
   const std::uint32_t perSector = f.sectorSize / 4;
   const std::uint32_t tableIndex = sector / perSector;
   if (tableIndex >= f.tableSectorCount) return Damage(Defect::kOutOfRange, Structure::kTable);
@@ -114,7 +112,7 @@ Fault TableNext(CompoundFile& f, std::uint32_t sector, std::uint32_t& next) {
 }
 
 // The mini-table entry of a mini sector.
-Fault MiniTableNext(CompoundFile& f, std::uint32_t miniSector, std::uint32_t& next) {
+Fault MiniTableNext(FileState& f, std::uint32_t miniSector, std::uint32_t& next) {
   const std::uint64_t byteOffset = static_cast<std::uint64_t>(miniSector) * 4;
   std::uint32_t sector = 0;
   if (const Fault fault = ChainSector(f, f.miniTable, byteOffset >> f.sectorShift, sector); !fault.ok()) return fault;
@@ -122,7 +120,7 @@ Fault MiniTableNext(CompoundFile& f, std::uint32_t miniSector, std::uint32_t& ne
 }
 
 // Whether `sector` may stand in a chain of this kind; the fault when it may not.
-Fault CheckMember(const CompoundFile& f, const Chain& c, std::uint32_t sector) {
+Fault CheckMember(const FileState& f, const Chain& c, std::uint32_t sector) {
   if (sector > kMaxRegularSector) return Damage(Defect::kBadSectorId, c.where);
   if (c.link == Link::kMiniTable) {
     // A mini sector must start inside the mini stream.
@@ -162,7 +160,7 @@ bool IsStream(const DirEntry& e) { return e.type == static_cast<std::uint8_t>(En
 
 // The descent that an ordered tree allows: a handful of entries. kOk when it finds the
 // stream; otherwise why it stopped, which only matters when it is an I/O failure.
-Fault Descend(CompoundFile& f, std::u16string_view name, DirEntry& entry) {
+Fault Descend(FileState& f, std::u16string_view name, DirEntry& entry) {
   VisitedEntries seen;
   seen.Set(0);
   std::uint32_t current = f.rootChild;
@@ -185,7 +183,7 @@ Fault Descend(CompoundFile& f, std::u16string_view name, DirEntry& entry) {
 // a walk of the whole sibling tree of the root's children, never into child storages,
 // taking the lowest-indexed match. The first damage met is the answer when nothing
 // matches.
-Fault WalkRootChildren(CompoundFile& f, std::u16string_view name, DirEntry& entry) {
+Fault WalkRootChildren(FileState& f, std::u16string_view name, DirEntry& entry) {
   VisitedEntries seen;
   seen.Set(0);
   std::vector<std::uint32_t> pending = {f.rootChild};
@@ -225,14 +223,14 @@ Fault WalkRootChildren(CompoundFile& f, std::u16string_view name, DirEntry& entr
 }
 
 // Appends `length` bytes at `offset` of the file to `out`.
-Fault AppendFromFile(CompoundFile& f, std::uint64_t offset, std::uint64_t length, std::vector<std::uint8_t>& out) {
+Fault AppendFromFile(FileState& f, std::uint64_t offset, std::uint64_t length, std::vector<std::uint8_t>& out) {
   const std::size_t at = out.size();
   out.resize(at + static_cast<std::size_t>(length));
   return ReadZeroFilled(f, offset, std::span<std::uint8_t>(out).subspan(at), Structure::kStreamChain);
 }
 
 // A stream in regular sectors, read in one call per run of consecutive sectors.
-Fault ReadRegularStream(CompoundFile& f, Chain& chain, std::uint64_t size, std::vector<std::uint8_t>& out) {
+Fault ReadRegularStream(FileState& f, Chain& chain, std::uint64_t size, std::vector<std::uint8_t>& out) {
   std::uint64_t runOffset = 0;
   std::uint64_t runBytes = 0;
   for (std::uint64_t position = 0; out.size() + runBytes < size; ++position) {
@@ -253,7 +251,7 @@ Fault ReadRegularStream(CompoundFile& f, Chain& chain, std::uint64_t size, std::
 }
 
 // A stream in the mini stream, mini sector by mini sector.
-Fault ReadMiniStream(CompoundFile& f, Chain& chain, std::uint64_t size, std::vector<std::uint8_t>& out) {
+Fault ReadMiniStream(FileState& f, Chain& chain, std::uint64_t size, std::vector<std::uint8_t>& out) {
   for (std::uint64_t position = 0; out.size() < size; ++position) {
     std::uint32_t miniSector = 0;
     if (const Fault fault = ChainSector(f, chain, position, miniSector); !fault.ok()) return fault;
@@ -275,6 +273,10 @@ Fault ReadMiniStream(CompoundFile& f, Chain& chain, std::uint64_t size, std::vec
 }  // namespace
 
 namespace {
+
+// A chain or set that grew past this many entries gives its memory back when reset,
+// rather than keep what one large document needed for every document after it.
+constexpr std::size_t kKeptSlots = 1024;
 
 // The slot of `sector` in a table of a power-of-two size: where it is, or the free slot
 // where it belongs (linear probing from a multiplicative hash).
@@ -303,7 +305,27 @@ bool SectorSet::Insert(std::uint32_t sector) {
   return true;
 }
 
-Fault ChainSector(CompoundFile& f, Chain& c, std::uint64_t position, std::uint32_t& sector) {
+void SectorSet::Clear() {
+  if (used_ == 0) return;
+  if (slots_.size() > kKeptSlots) {
+    std::vector<std::uint32_t>().swap(slots_);
+  } else {
+    std::fill(slots_.begin(), slots_.end(), kNoStream);
+  }
+  used_ = 0;
+}
+
+void Chain::Reset(Structure chainWhere, Link chainLink, std::uint32_t first) {
+  where = chainWhere;
+  link = chainLink;
+  start = first;
+  if (sectors.capacity() > kKeptSlots) std::vector<std::uint32_t>().swap(sectors);
+  sectors.clear();
+  passed.Clear();
+  stop = kOk;
+}
+
+Fault ChainSector(FileState& f, Chain& c, std::uint64_t position, std::uint32_t& sector) {
   while (c.sectors.size() <= position) {
     if (!c.stop.ok()) return c.stop;
     std::uint32_t next = c.start;
@@ -336,7 +358,7 @@ int CompareNames(std::u16string_view a, std::u16string_view b) {
   return 0;
 }
 
-Fault ReadDirEntry(CompoundFile& f, std::uint32_t index, DirEntry& entry) {
+Fault ReadDirEntry(FileState& f, std::uint32_t index, DirEntry& entry) {
   const std::uint64_t byteOffset = static_cast<std::uint64_t>(index) * kEntryBytes;
   const std::uint64_t position = byteOffset >> f.sectorShift;
   // No chain reaches past the sectors present; an index beyond them needs no walk.
@@ -350,77 +372,92 @@ Fault ReadDirEntry(CompoundFile& f, std::uint32_t index, DirEntry& entry) {
 
   DirEntry e;
   e.index = index;
-  ByteCursor c(bytes);
+  ByteCursor c(std::span<const std::uint8_t>(bytes).subspan(kEntryNameAt));
   for (std::uint8_t i = 0; i < e.name.size(); ++i) {
     std::uint16_t unit = 0;
     if (!c.ReadU16(unit) || unit == 0) break;
     e.name[i] = unit;
     e.nameUnits = static_cast<std::uint8_t>(i + 1);
   }
-  e.type = bytes[0x42];
-  e.left = U32At(bytes, 0x44);
-  e.right = U32At(bytes, 0x48);
-  e.child = U32At(bytes, 0x4C);
-  e.start = U32At(bytes, 0x74);
-  e.size = U64At(bytes, 0x78);
+  e.type = bytes[kEntryTypeAt];
+  e.left = U32At(bytes, kEntryLeftAt);
+  e.right = U32At(bytes, kEntryRightAt);
+  e.child = U32At(bytes, kEntryChildAt);
+  e.start = U32At(bytes, kEntryStartAt);
+  e.size = U64At(bytes, kEntrySizeAt);
   if (f.sectorSize == 512) e.size &= 0xFFFFFFFFu;  // old writers left garbage in the high half
   entry = e;
   return kOk;
 }
 
-Fault OpenCompoundFile(ByteSource& source, CompoundFile& f) {
-  f = CompoundFile();
+CompoundFile::CompoundFile() = default;
+CompoundFile::~CompoundFile() = default;
+CompoundFile::CompoundFile(CompoundFile&&) noexcept = default;
+CompoundFile& CompoundFile::operator=(CompoundFile&&) noexcept = default;
+
+Fault OpenCompoundFile(ByteSource& source, CompoundFile& file) {
+  if (!file.state) file.state = std::make_unique<FileState>();
+  FileState& f = *file.state;
+  // A state that read another document keeps its memory, and nothing else.
   f.source = &source;
   f.fileSize = source.Size();
+  f.sectorShift = 9;
+  f.sectorSize = 512;
+  f.sectorCount = 0;
+  f.tableSectorCount = 0;
+  f.lastTableIndex = UINT32_MAX;
+  f.miniStreamSize = 0;
+  f.rootChild = kNoStream;
   f.cache.resize(limits::kCachedBlocks);
+  for (CachedBlock& block : f.cache) block.index = UINT64_MAX;
+  for (Chain* c : {&f.indexChain, &f.directory, &f.miniTable, &f.miniStream, &f.stream}) {
+    c->Reset(Structure::kNone, Link::kTable, kEndOfChain);
+  }
   if (f.fileSize < kHeaderBytes) return Damage(Defect::kNotCompoundFile, Structure::kHeader);
-  std::array<std::uint8_t, kHeaderBytes> header = {};
-  if (const Fault fault = ReadCached(f, 0, header, Structure::kHeader); !fault.ok()) return fault;
-  if (!std::equal(kSignature.begin(), kSignature.end(), header.begin())) {
+  std::array<std::uint8_t, kHeaderBytes> head = {};
+  if (const Fault fault = ReadCached(f, 0, head, Structure::kHeader); !fault.ok()) return fault;
+  if (!std::equal(kSignature.begin(), kSignature.end(), head.begin() + kSignatureAt)) {
     return Damage(Defect::kNotCompoundFile, Structure::kHeader);
   }
 
-  const std::uint16_t shift = U16At(header, 0x1E);
+  const std::uint16_t shift = U16At(head, kSectorShiftAt);
   if (shift != 9 && shift != 12) return Damage(Defect::kBadSectorSize, Structure::kHeader);
   f.sectorShift = shift;
   f.sectorSize = 1u << shift;
   f.sectorCount = f.fileSize > f.sectorSize ? (f.fileSize - 1) / f.sectorSize : 0;
-  f.tableSectorCount = U32At(header, 0x2C);
-  for (std::size_t i = 0; i < kHeaderTableEntries; ++i) f.headerTable[i] = U32At(header, 0x4C + 4 * i);
-  const auto chain = [](Chain& c, Structure where, Link link, std::uint32_t start) {
-    c.where = where;
-    c.link = link;
-    c.start = start;
-  };
-  const std::uint32_t firstIndexSector = U32At(header, 0x44);
-  chain(f.indexChain, Structure::kIndexChain, Link::kIndex,
-        firstIndexSector > kMaxRegularSector ? kEndOfChain : firstIndexSector);
-  chain(f.directory, Structure::kDirectoryChain, Link::kTable, U32At(header, 0x30));
-  chain(f.miniTable, Structure::kMiniTable, Link::kTable, U32At(header, 0x3C));
+  f.tableSectorCount = U32At(head, kTableSectorCountAt);
+  for (std::size_t i = 0; i < kHeaderTableEntries; ++i) {
+    f.headerTable[i] = U32At(head, kHeaderTableAt + 4 * i);
+  }
+  const std::uint32_t firstIndexSector = U32At(head, kFirstIndexSectorAt);
+  f.indexChain.Reset(Structure::kIndexChain, Link::kIndex,
+                     firstIndexSector > kMaxRegularSector ? kEndOfChain : firstIndexSector);
+  f.directory.Reset(Structure::kDirectoryChain, Link::kTable, U32At(head, kFirstDirectorySectorAt));
+  f.miniTable.Reset(Structure::kMiniTable, Link::kTable, U32At(head, kFirstMiniTableSectorAt));
 
   DirEntry root;
   if (const Fault fault = ReadDirEntry(f, 0, root); !fault.ok()) return fault;
   if (root.type != static_cast<std::uint8_t>(EntryType::kRoot))
     return Damage(Defect::kNoRoot, Structure::kDirectoryTree);
-  chain(f.miniStream, Structure::kMiniStream, Link::kTable, root.start);
+  f.miniStream.Reset(Structure::kMiniStream, Link::kTable, root.start);
   f.miniStreamSize = root.size;
   f.rootChild = root.child;
   return kOk;
 }
 
-Fault FindRootStream(CompoundFile& f, std::u16string_view name, DirEntry& entry) {
+Fault FindRootStream(CompoundFile& file, std::u16string_view name, DirEntry& entry) {
+  FileState& f = *file.state;
   if (const Fault fault = Descend(f, name, entry); fault.ok() || fault.defect == Defect::kIo) return fault;
   return WalkRootChildren(f, name, entry);
 }
 
-Fault ReadStream(CompoundFile& f, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
+Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
+  FileState& f = *file.state;
   out.clear();
   if (entry.size > maxBytes) return Damage(Defect::kStreamTooLarge, Structure::kNone);
   const bool mini = entry.size < kMiniStreamCutoff;
-  Chain chain;
-  chain.where = Structure::kStreamChain;
-  chain.link = mini ? Link::kMiniTable : Link::kTable;
-  chain.start = entry.start;
+  Chain& chain = f.stream;
+  chain.Reset(Structure::kStreamChain, mini ? Link::kMiniTable : Link::kTable, entry.start);
   // Never more room than the file, or the mini stream, can fill.
   out.reserve(static_cast<std::size_t>(std::min(entry.size, mini ? f.miniStreamSize : f.fileSize)));
   const Fault fault = mini ? ReadMiniStream(f, chain, entry.size, out) : ReadRegularStream(f, chain, entry.size, out);
@@ -428,4 +465,4 @@ Fault ReadStream(CompoundFile& f, const DirEntry& entry, std::uint64_t maxBytes,
   return fault;
 }
 
-}  // namespace docprops::cfb
+}  // namespace readers::cfb

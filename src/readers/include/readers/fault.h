@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace docprops {
+namespace readers {
 
 enum class Defect : std::uint8_t {
   kNone,
@@ -15,7 +15,7 @@ enum class Defect : std::uint8_t {
   kPermissionDenied,  // the file or a directory on its path may not be read
   kNotRegularFile,    // a directory, FIFO, device or socket
   kLocked,            // another process holds a write lock on the file
-  kIo,                // a system call failed: `error` holds its errno (0: the file ended early)
+  kIo,                // a system call failed, or the file shrank under the reader: `error` holds the errno
   // The compound file.
   kNotCompoundFile,  // shorter than a header, or no signature
   kBadSectorSize,    // a sector size other than 512 or 4096 bytes
@@ -56,7 +56,7 @@ enum class Structure : std::uint8_t {
   kValue,           // one property value
 };
 
-struct Fault {
+struct [[nodiscard]] Fault {
   Defect defect = Defect::kNone;
   Structure where = Structure::kNone;
   int error = 0;  // the errno of a failed system call (kIo)
@@ -74,4 +74,4 @@ const char* StructureText(Structure where);
 // One line for a person: "directory chain: loops", "read: Input/output error".
 std::string Describe(const Fault& fault);
 
-}  // namespace docprops
+}  // namespace readers

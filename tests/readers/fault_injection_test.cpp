@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "scan_harness.h"
 #include "doc_writer.h"
-#include "docprops/property_access.h"
-#include "docprops/reader/byte_source.h"
+#include "property_access.h"
+#include "readers/byte_source.h"
+#include "scan_harness.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ struct Injection {
 };
 Injection g_injection;
 
-class FailingSource final : public docprops::ByteSource {
+class FailingSource final : public readers::ByteSource {
  public:
   explicit FailingSource(std::span<const std::uint8_t> bytes) : inner_(bytes) {}
   std::uint64_t Size() const override { return inner_.Size(); }
@@ -48,10 +48,10 @@ class FailingSource final : public docprops::ByteSource {
   }
 
  private:
-  docprops::MemorySource inner_;
+  readers::MemorySource inner_;
 };
 
-std::unique_ptr<docprops::ByteSource> OpenInjected(const char*) {
+std::unique_ptr<readers::ByteSource> OpenInjected(const char*) {
   return std::make_unique<FailingSource>(std::span<const std::uint8_t>(*g_injection.document));
 }
 
@@ -130,14 +130,15 @@ int SweepFailures(const Bytes& document, const std::string& expectedReport, cons
 const std::vector<testdoc::Group> kGroups = {{"Worksheets", 2}, {"Modules", 1}, {"Charts", 1}, {"Named Ranges", 2}};
 const std::vector<std::string> kParts = {"Summary", "Q3 Sales", "Macros", "Revenue Chart", "Print_Area", "Totals"};
 const std::string kReport =
-    "Worksheets\r\n\tSummary\r\n\tQ3 Sales\r\nCharts\r\n\tRevenue Chart\r\nNamed Ranges\r\n\tPrint_Area\r\n\tTotals\r\n";
+    "Worksheets\r\n\tSummary\r\n\tQ3 Sales\r\nCharts\r\n\tRevenue Chart\r\nNamed "
+    "Ranges\r\n\tPrint_Area\r\n\tTotals\r\n";
 const std::string kEcho = "Summary\r\nQ3 Sales\r\nRevenue Chart\r\nPrint_Area\r\nTotals\r\n";
 
 std::vector<testdoc::Entry> RootWithSummary(std::uint64_t summaryBytes) {
   testdoc::Entry summary = testdoc::StreamOf(testdoc::kDocSummaryName, testdoc::DocSummaryStream(kGroups, kParts));
   summary.fillerSize = summaryBytes;  // the stream's size, zero bytes after the section
-  return {testdoc::FillerStream(u"Workbook", 16384), testdoc::StreamOf(testdoc::kSummaryName, testdoc::SummaryInfoStream()),
-          summary};
+  return {testdoc::FillerStream(u"Workbook", 16384),
+          testdoc::StreamOf(testdoc::kSummaryName, testdoc::SummaryInfoStream()), summary};
 }
 
 TEST(FaultInjection, EveryFailedReadEndsSilentOrComplete) {

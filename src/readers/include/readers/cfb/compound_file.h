@@ -1,0 +1,69 @@
+// A lazy reader of compound files (versions 3 and 4). It reads only what a lookup
+// needs: the header, the index and allocation-table entries of the chains it walks,
+// the directory entries it visits, the mini-table and mini-stream sectors it touches
+// and the stream asked for. Damage matters only where the reading meets it.
+//
+// Guarantees: every chain walk and tree walk ends (a chain ends at its first repeated
+// sector; trees are walked with a visited set and without recursion); no read leaves
+// the file; nothing is allocated beyond what the bytes present can justify.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "readers/byte_source.h"
+#include "readers/fault.h"
+
+namespace readers::cfb {
+
+enum class EntryType : std::uint8_t { kUnused = 0, kStorage = 1, kStream = 2, kRoot = 5 };
+
+struct DirEntry {
+  std::uint32_t index = 0;
+  std::array<char16_t, 32> name = {};
+  std::uint8_t nameUnits = 0;  // units before the first zero unit; the length field is not trusted
+  std::uint8_t type = 0;
+  std::uint32_t left = 0xFFFFFFFF;
+  std::uint32_t right = 0xFFFFFFFF;
+  std::uint32_t child = 0xFFFFFFFF;
+  std::uint32_t start = 0xFFFFFFFE;
+  std::uint64_t size = 0;  // only the low 32 bits in files with 512-byte sectors
+
+  std::u16string_view Name() const { return std::u16string_view(name.data(), nameUnits); }
+};
+
+namespace detail {
+struct FileState;
+}
+
+// An open compound file: what the reading has learnt of it so far. One may be opened
+// again and again (one document after another); it then keeps the memory it has.
+struct CompoundFile {
+  CompoundFile();
+  ~CompoundFile();
+  CompoundFile(CompoundFile&&) noexcept;
+  CompoundFile& operator=(CompoundFile&&) noexcept;
+
+  std::unique_ptr<detail::FileState> state;
+};
+
+// Reads and checks the header and the root entry of the file `source` holds, which must
+// outlive every later use of `file`.
+Fault OpenCompoundFile(ByteSource& source, CompoundFile& file);
+
+// Finds the stream entry of the given name among the root storage's children (never
+// inside child storages). Names compare without regard to case. When the stream is not
+// found, the fault is the first damage the lookup met, or kStreamNotFound in an intact
+// tree.
+Fault FindRootStream(CompoundFile& file, std::u16string_view name, DirEntry& entry);
+
+// Reads a stream: exactly the bytes the file holds of it. It is cut at the first byte
+// that the file does not hold (the file ends inside one of its sectors) or, for a
+// stream in the mini stream, at the first byte past the mini stream's size. A stream
+// declared larger than maxBytes is refused unread (kStreamTooLarge).
+Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out);
+
+}  // namespace readers::cfb
