@@ -1,0 +1,2 @@
+// docoutline's code must not see docoutline-batch's headers.
+#include "record.h"
