@@ -69,9 +69,22 @@ bool LockForReading(int fd) {
   return errno != EAGAIN && errno != EACCES;
 }
 
+FileStamp StampOf(const struct stat& st) {
+  FileStamp stamp;
+  stamp.size = static_cast<std::uint64_t>(st.st_size);
+#if defined(__APPLE__)
+  stamp.seconds = st.st_mtimespec.tv_sec;
+  stamp.nanoseconds = static_cast<std::uint32_t>(st.st_mtimespec.tv_nsec);
+#else
+  stamp.seconds = st.st_mtim.tv_sec;
+  stamp.nanoseconds = static_cast<std::uint32_t>(st.st_mtim.tv_nsec);
+#endif
+  return stamp;
+}
+
 Fault OpenFault(Defect defect, int error = 0) { return Fault{defect, Structure::kFile, error}; }
 
-Fault OpenFile(const char* path, std::unique_ptr<ByteSource>& out) {
+Fault OpenFile(const char* path, std::unique_ptr<ByteSource>& out, std::optional<FileStamp>* stamp) {
   const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     switch (errno) {
@@ -90,8 +103,9 @@ Fault OpenFile(const char* path, std::unique_ptr<ByteSource>& out) {
     fault = OpenFault(Defect::kIo, errno);
   } else if (!S_ISREG(st.st_mode) || st.st_size < 0) {
     fault = OpenFault(Defect::kNotRegularFile);
-  } else if (!LockForReading(fd)) {
-    fault = OpenFault(Defect::kLocked);
+  } else {
+    if (stamp != nullptr) *stamp = StampOf(st);
+    if (!LockForReading(fd)) fault = OpenFault(Defect::kLocked);
   }
   if (!fault.ok()) {
     ::close(fd);
@@ -111,9 +125,10 @@ SourceOpener SetSourceOpener(SourceOpener opener) {
   return previous;
 }
 
-Fault OpenSource(const char* path, std::unique_ptr<ByteSource>& out) {
+Fault OpenSource(const char* path, std::unique_ptr<ByteSource>& out, std::optional<FileStamp>* stamp) {
   out.reset();
-  if (g_opener == nullptr) return OpenFile(path, out);
+  if (stamp != nullptr) stamp->reset();
+  if (g_opener == nullptr) return OpenFile(path, out, stamp);
   out = g_opener(path);
   return out ? kOk : OpenFault(Defect::kNotFound);
 }

@@ -445,7 +445,8 @@ TEST(CompoundFile, Headers) {
   const auto u32At = [](std::size_t at, std::uint32_t v) { return [at, v](Built& b) { PutU32(b.bytes, at, v); }; };
   std::vector<Case> cases = {
       {"signature", [](Built& b) { b.bytes[7] ^= 1; }, Bad(D::kNotCompoundFile, S::kHeader)},
-      {"shorter than a header", [](Built& b) { b.bytes.resize(511); }, Bad(D::kNotCompoundFile, S::kHeader)},
+      {"cut inside its header", [](Built& b) { b.bytes.resize(511); }, Bad(D::kEndsEarly, S::kHeader)},
+      {"shorter than a signature", [](Built& b) { b.bytes.resize(7); }, Bad(D::kNotCompoundFile, S::kHeader)},
       {"byte order 0xFEFF", u16At(testdoc::kHdrByteOrder, 0xFEFF), kOk},
       {"minor version 0x21", u16At(testdoc::kHdrMinorVersion, 0x21), kOk},
       {"minor version 0xFFFF", u16At(testdoc::kHdrMinorVersion, 0xFFFF), kOk},

@@ -413,12 +413,14 @@ Fault OpenCompoundFile(ByteSource& source, CompoundFile& file) {
   for (Chain* c : {&f.indexChain, &f.directory, &f.miniTable, &f.miniStream, &f.stream}) {
     c->Reset(Structure::kNone, Link::kTable, kEndOfChain);
   }
-  if (f.fileSize < kHeaderBytes) return Damage(Defect::kNotCompoundFile, Structure::kHeader);
   std::array<std::uint8_t, kHeaderBytes> head = {};
   if (const Fault fault = ReadCached(f, 0, head, Structure::kHeader); !fault.ok()) return fault;
-  if (!std::equal(kSignature.begin(), kSignature.end(), head.begin() + kSignatureAt)) {
+  if (f.fileSize < kSignature.size() ||
+      !std::equal(kSignature.begin(), kSignature.end(), head.begin() + kSignatureAt)) {
     return Damage(Defect::kNotCompoundFile, Structure::kHeader);
   }
+  // A compound file cut inside its header.
+  if (f.fileSize < kHeaderBytes) return Damage(Defect::kEndsEarly, Structure::kHeader);
 
   const std::uint16_t shift = U16At(head, kSectorShiftAt);
   if (shift != 9 && shift != 12) return Damage(Defect::kBadSectorSize, Structure::kHeader);

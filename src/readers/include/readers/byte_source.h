@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "readers/fault.h"
@@ -33,12 +34,21 @@ class MemorySource final : public ByteSource {
   std::span<const std::uint8_t> bytes_;
 };
 
+// What the open learnt of a regular file: its size and the time of its last change
+// (seconds and nanoseconds since 1970-01-01 UTC, as the file system keeps it).
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::int64_t seconds = 0;
+  std::uint32_t nanoseconds = 0;
+};
+
 // Opens a document for reading only, as `out`. Succeeds only for a regular file, never
 // blocks (a FIFO without a writer cannot hang a reader), and holds a shared read lock
 // on the whole file for the source's lifetime: when another process holds a write
 // lock, the open fails with kLocked, so a document is never read while a writer owns
-// it. Faults are reported at Structure::kFile.
-Fault OpenSource(const char* path, std::unique_ptr<ByteSource>& out);
+// it. Faults are reported at Structure::kFile. `stamp`, when given, is set whenever the
+// file was reached and found regular (also when it is locked), and reset otherwise.
+Fault OpenSource(const char* path, std::unique_ptr<ByteSource>& out, std::optional<FileStamp>* stamp = nullptr);
 
 // Tests and fuzz targets replace the file opener to serve documents from memory or to
 // inject failures; a null source from the replacement reads as a missing file. Null
