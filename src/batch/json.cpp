@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ctime>
 
 namespace batch {
 
@@ -63,6 +64,26 @@ void AppendBase64(std::string& out, std::string_view bytes) {
   }
 }
 
+void AppendRfc3339(std::string& out, const FileTime& time) {
+  const auto seconds = static_cast<std::time_t>(time.seconds);
+  struct tm utc = {};
+  char text[64];
+  if (::gmtime_r(&seconds, &utc) == nullptr || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc) == 0) {
+    out.append("1970-01-01T00:00:00");  // a time no calendar holds; never from a real file system
+  } else {
+    out.append(text);
+  }
+  if (time.nanoseconds != 0 && time.nanoseconds < 1'000'000'000) {
+    // The digits the file system keeps: nanoseconds, less their trailing zeros.
+    std::string fraction = std::to_string(time.nanoseconds);
+    fraction.insert(0, 9 - fraction.size(), '0');
+    fraction.erase(fraction.find_last_not_of('0') + 1);
+    out.push_back('.');
+    out.append(fraction);
+  }
+  out.push_back('Z');
+}
+
 void FormatRecord(std::string& out, std::string_view path, const Record& record, TextDecoder& decoder) {
   out.append("{\"path\":");
   AppendJsonString(out, path);
@@ -78,8 +99,21 @@ void FormatRecord(std::string& out, std::string_view path, const Record& record,
     out.append(",\"detail\":");
     AppendJsonString(out, record.detail);
   }
+  out.append(",\"container\":");
+  out.append(record.container == Container::kCompoundFile ? "\"compound-file\""
+             : record.container == Container::kZip        ? "\"zip\""
+                                                          : "null");
   out.append(",\"codepage\":");
   out.append(record.codePage ? std::to_string(*record.codePage) : "null");
+  if (record.size) {
+    out.append(",\"size\":");
+    out.append(std::to_string(*record.size));
+  }
+  if (record.mtime) {
+    out.append(",\"mtime\":\"");
+    AppendRfc3339(out, *record.mtime);
+    out.push_back('"');
+  }
   if (record.hasHeadings) {
     out.append(",\"headings\":[");
     for (std::size_t i = 0; i < record.headings.size(); ++i) {

@@ -19,12 +19,17 @@ void AppendJsonString(std::string& out, std::string_view text);
 // Appends standard Base64 (with '=' padding) of `bytes`.
 void AppendBase64(std::string& out, std::string_view bytes);
 
+// Appends `time` in RFC 3339 form, UTC: "2026-12-09T07:41:39.123456789Z", with as many
+// digits of the second's fraction as the file system keeps (none for whole seconds).
+void AppendRfc3339(std::string& out, const FileTime& time);
+
 // Appends the document's record as one line (ending in '\n'):
-//   {"path":P,["path_base64":B,]"status":S,["detail":D,]"codepage":N|null,
-//    ["headings":[{"heading":H,"count":C},...],]["parts":[...]]}
+//   {"path":P,["path_base64":B,]"status":S,["detail":D,]"container":K|null,"codepage":N|null,
+//    ["size":Z,"mtime":T,]["headings":[{"heading":H,"count":C},...],]["parts":[...]]}
 // "path_base64" holds the path's exact bytes when they are not valid UTF-8 ("path" then
-// shows them with U+FFFD). "detail" appears for damaged and io-error only; "headings" and
-// "parts" whenever they were read. Strings are decoded to UTF-8 with `decoder`.
+// shows them with U+FFFD). "detail" appears for damaged and io-error only; "container" is
+// "compound-file" or "zip" as the first bytes showed; "size" and "mtime" whenever the file
+// was reached; "headings" and "parts" whenever they were read. Strings are decoded to UTF-8 with `decoder`.
 void FormatRecord(std::string& out, std::string_view path, const Record& record, TextDecoder& decoder);
 
 }  // namespace batch

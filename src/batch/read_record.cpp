@@ -2,12 +2,14 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "readers/byte_source.h"
 #include "readers/cfb/compound_file.h"
 #include "readers/cfb/property_set.h"
 #include "readers/cfb/set_stream.h"
+#include "readers/container.h"
 #include "readers/fault.h"
 #include "readers/outline.h"
 #include "readers/utf16.h"
@@ -27,7 +29,7 @@ void Stop(const Fault& fault, Record& record) {
     case Defect::kPermissionDenied: record.status = Status::kPermissionDenied; break;
     case Defect::kNotRegularFile: record.status = Status::kNotRegularFile; break;
     case Defect::kLocked: record.status = Status::kLocked; break;
-    case Defect::kNotCompoundFile: record.status = Status::kNotCompoundFile; break;
+    case Defect::kNotCompoundFile: record.status = Status::kUnknownFormat; break;
     case Defect::kStreamNotFound:
     case Defect::kNoSection: record.status = Status::kNoSummary; break;
     case Defect::kStreamTooLarge: record.status = Status::kTooLarge; break;
@@ -85,8 +87,26 @@ void ValueFault(const char* property, const Fault& fault, Record& record) {
 void ReadRecord(const char* path, Record& record) {
   record.Clear();
   std::unique_ptr<readers::ByteSource> source;
-  Fault fault = readers::OpenSource(path, source);
+  std::optional<readers::FileStamp> stamp;
+  Fault fault = readers::OpenSource(path, source, &stamp);
+  if (stamp) {
+    record.size = stamp->size;
+    record.mtime = FileTime{stamp->seconds, stamp->nanoseconds};
+  }
   if (!fault.ok()) return Stop(fault, record);
+  readers::Container container = readers::Container::kUnknown;
+  fault = readers::IdentifyContainer(*source, container);
+  if (!fault.ok()) return Stop(fault, record);
+  if (container == readers::Container::kZip) {
+    record.container = Container::kZip;
+    record.status = Status::kUnknownFormat;
+    return;
+  }
+  if (container != readers::Container::kCompoundFile) {
+    record.status = Status::kUnknownFormat;
+    return;
+  }
+  record.container = Container::kCompoundFile;
   readers::cfb::CompoundFile file;
   fault = readers::cfb::OpenCompoundFile(*source, file);
   if (!fault.ok()) return Stop(fault, record);

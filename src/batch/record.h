@@ -22,14 +22,14 @@ enum class Status : std::uint8_t {
   kPermissionDenied,  // the file (or a folder on its path) may not be read
   kLocked,            // another process holds a write lock on it
   kIoError,           // a system call failed (detail names it)
-  kNotCompoundFile,   // no compound-file signature
+  kUnknownFormat,     // neither container read: no compound-file or zip signature, or a zip that is no package
   kDamaged,           // a structure of the container, the set or a value is broken (detail names it)
   kTooLarge,          // the summary stream is larger than the readers accept
 };
 
 inline constexpr std::string_view kStatusWords[] = {
-    "ok",     "no-outline", "no-summary",        "not-found", "not-regular-file", "permission-denied",
-    "locked", "io-error",   "not-compound-file", "damaged",   "too-large"};
+    "ok",     "no-outline", "no-summary",     "not-found", "not-regular-file", "permission-denied",
+    "locked", "io-error",   "unknown-format", "damaged",   "too-large"};
 
 inline std::string_view StatusWord(Status status) { return kStatusWords[static_cast<std::size_t>(status)]; }
 
@@ -38,6 +38,15 @@ inline std::string_view StatusWord(Status status) { return kStatusWords[static_c
 struct Text {
   std::string_view bytes;
   bool utf8 = false;
+};
+
+// The container the first bytes showed.
+enum class Container : std::uint8_t { kNone, kCompoundFile, kZip };
+
+// When the file last changed: seconds and nanoseconds since 1970-01-01 UTC.
+struct FileTime {
+  std::int64_t seconds = 0;
+  std::uint32_t nanoseconds = 0;
 };
 
 struct Record {
@@ -54,7 +63,10 @@ struct Record {
   };
 
   Status status = Status::kOk;
-  std::string detail;                     // for kDamaged and kIoError: the structure or call that failed
+  std::string detail;  // for kDamaged and kIoError: the structure or call that failed
+  Container container = Container::kNone;
+  std::optional<std::uint64_t> size;  // set when the file was reached, with mtime
+  std::optional<FileTime> mtime;
   std::optional<std::uint16_t> codePage;  // as stored (unsigned); empty when absent or not reached
   bool hasHeadings = false;               // heading pairs were read (whatever the status)
   std::vector<Heading> headings;
@@ -76,6 +88,9 @@ struct Record {
   void Clear() {
     status = Status::kOk;
     detail.clear();
+    container = Container::kNone;
+    size.reset();
+    mtime.reset();
     codePage.reset();
     hasHeadings = false;
     headings.clear();

@@ -45,7 +45,7 @@ expect "without -0 the list is read by lines (status $status)" test "$status" -e
 run -0 -j 3 "$sample" - - <list
 expect "three records from -0 (status $status)" test "$status" -eq 0 -a "$(wc -l <out)" -eq 3
 expect "the path with a newline is ok" grep -q '^{"path":"[^"]*/new\\nline.xls","status":"ok"' out
-expect "a missing file is not-found, status 0" grep -qx '{"path":"missing.xls","status":"not-found","codepage":null}' out
+expect "a missing file is not-found, status 0" grep -qx '{"path":"missing.xls","status":"not-found","container":null,"codepage":null}' out
 
 # A record is written as soon as it is made, while the list is still open.
 coproc LIVE { "$batch" --no-progress -j 2; }
@@ -64,7 +64,7 @@ mkfifo tree/pipe  # opened for reading, it would block: it must not be opened
 run tree
 expect "the folder's records (status $status)" test "$status" -eq 0 -a "$(wc -l <out)" -eq 2
 expect "a non-UTF-8 path keeps its bytes" grep -q "^{\"path\":\"tree/caf$(printf '\xef\xbf\xbd').xls\",\"path_base64\":\"$(printf 'tree/caf\xe9.xls' | base64)\",\"status\":\"ok\"" out
-expect "a FIFO in a walk is not-regular-file" grep -qx '{"path":"tree/pipe","status":"not-regular-file","codepage":null}' out
+expect "a FIFO in a walk is not-regular-file" grep -qx '{"path":"tree/pipe","status":"not-regular-file","container":null,"codepage":null}' out
 
 # Output that cannot be written: a closed pipe ends the run quietly, anything else with a
 # message; both with status 1.

@@ -67,7 +67,7 @@ TEST(ReadRecord, GivesEachClassOfDocumentItsStatusAndReason) {
   const std::vector<Case> cases = {
       {"missing", nullptr, Status::kNotFound, "", false, false},
       {"not a compound file", [] { return Bytes{'n', 'o', 't', ' ', 'a', ' ', 'd', 'o', 'c'}; },
-       Status::kNotCompoundFile, "", false, false},
+       Status::kUnknownFormat, "", false, false},
       {"no summary stream", [] { return BuildCompoundFile({StreamOf(kSummaryName, SummaryInfoStream())}).bytes; },
        Status::kNoSummary, "", false, false},
       {"only the user-defined section",
@@ -142,6 +142,9 @@ TEST(ReadRecord, GivesEachClassOfDocumentItsStatusAndReason) {
     EXPECT_EQ(record.detail, c.detail);
     EXPECT_EQ(record.hasHeadings, c.headings);
     EXPECT_EQ(record.hasParts, c.parts);
+    // The container is what the first bytes showed, whatever became of the reading.
+    const bool signed_ = c.make && c.status != Status::kUnknownFormat && c.status != Status::kIoError;
+    EXPECT_EQ(record.container, signed_ ? Container::kCompoundFile : Container::kNone);
   }
 }
 
@@ -177,6 +180,8 @@ TEST(ReadRecord, ReportsOpenFaultsOfRealFiles) {
   EXPECT_EQ(record.status, Status::kNotRegularFile);
   ReadRecord(path.c_str(), record);
   EXPECT_EQ(record.status, Status::kOk);
+  EXPECT_EQ(record.size, std::optional<std::uint64_t>(SimpleDocument({{"Sheets", 1}}, {"a"}).size()));
+  EXPECT_TRUE(record.mtime.has_value());
   // A write lock on its own open file description conflicts even within this process.
   const int fd = ::open(path.c_str(), O_RDWR);
   ASSERT_GE(fd, 0);

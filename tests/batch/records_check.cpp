@@ -32,8 +32,8 @@ using nlohmann::json;
 
 // What is wrong with the record's shape, or empty.
 std::string ShapeProblem(const json& r) {
-  static const std::set<std::string> kKeys = {"path",     "path_base64", "status", "detail",
-                                              "codepage", "headings",    "parts"};
+  static const std::set<std::string> kKeys = {"path",     "path_base64", "status", "detail", "container",
+                                              "codepage", "size",        "mtime",  "headings", "parts"};
   if (!r.is_object()) return "not an object";
   for (const auto& [key, value] : r.items()) {
     if (kKeys.count(key) == 0) return "unknown field " + key;
@@ -49,6 +49,14 @@ std::string ShapeProblem(const json& r) {
   const bool detailed = status == "damaged" || status == "io-error";
   if (detailed != (r.contains("detail") && r["detail"].is_string() && !r["detail"].get<std::string>().empty())) {
     return "detail present where it should not be, or missing";
+  }
+  if (!r.contains("container")) return "no container";
+  const json& container = r["container"];
+  if (!container.is_null() && container != "compound-file" && container != "zip") return "bad container";
+  if (r.contains("size") != r.contains("mtime")) return "size without mtime, or mtime without size";
+  if (r.contains("size") && !r["size"].is_number_unsigned()) return "bad size";
+  if (r.contains("mtime") && !(r["mtime"].is_string() && r["mtime"].get<std::string>().back() == 'Z')) {
+    return "bad mtime";
   }
   if (!r.contains("codepage")) return "no codepage";
   const json& cp = r["codepage"];

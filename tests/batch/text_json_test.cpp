@@ -105,6 +105,20 @@ TEST(Json, EveryByteValueRoundTripsThroughAParser) {
   }
 }
 
+TEST(Json, TimesAreRfc3339InUtcWithTheFileSystemsDigits) {
+  const std::pair<FileTime, const char*> cases[] = {
+      {{0, 0}, "1970-01-01T00:00:00Z"},
+      {{1796802099, 123456789}, "2026-12-09T07:41:39.123456789Z"},
+      {{1796802099, 500000000}, "2026-12-09T07:41:39.5Z"},
+      {{-1, 1000}, "1969-12-31T23:59:59.000001Z"},
+  };
+  for (const auto& [time, text] : cases) {
+    std::string out;
+    AppendRfc3339(out, time);
+    EXPECT_EQ(out, text);
+  }
+}
+
 TEST(Json, APathThatIsNotUtf8KeepsItsBytesInBase64) {
   TextDecoder decoder;
   Record record;
