@@ -29,6 +29,15 @@ const char* DefectText(Defect defect) {
     case Defect::kCountDoesNotFit: return "count does not fit";
     case Defect::kUnknownType: return "unknown type";
     case Defect::kNestedVector: return "nested vector";
+    case Defect::kNotPackage: return "no package relationships";
+    case Defect::kNoRelationship: return "no extended-properties relationship";
+    case Defect::kMissing: return "missing";
+    case Defect::kUnsupportedMethod: return "compression method not read";
+    case Defect::kEncrypted: return "encrypted";
+    case Defect::kBadData: return "data does not inflate";
+    case Defect::kBadChecksum: return "CRC-32 mismatch";
+    case Defect::kNotWellFormed: return "not well-formed XML";
+    case Defect::kHasDoctype: return "has a DOCTYPE";
     case Defect::kOverLimit: return "over the reader's limit";
   }
   return "unknown fault";
@@ -49,6 +58,10 @@ const char* StructureText(Structure where) {
     case Structure::kPropertySet: return "property set";
     case Structure::kSection: return "section";
     case Structure::kValue: return "value";
+    case Structure::kZipEnd: return "zip end record";
+    case Structure::kZipDirectory: return "zip directory";
+    case Structure::kRelationships: return "package relationships";
+    case Structure::kProperties: return "extended properties";
   }
   return "document";
 }

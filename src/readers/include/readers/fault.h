@@ -35,8 +35,18 @@ enum class Defect : std::uint8_t {
   kCountDoesNotFit,  // an element or byte count larger than the bytes that remain
   kUnknownType,      // a type code that is no property type, or one not allowed there
   kNestedVector,     // a vector inside a vector of variants
-  // Either.
-  kOverLimit,  // a cap of limits.h: directory entries visited, bytes decoded together
+  // The package (a zip holding office XML).
+  kNotPackage,         // a zip without package relationships (_rels/.rels)
+  kNoRelationship,     // the package relationships name no extended-properties part
+  kMissing,            // a record or part that must be there is not
+  kUnsupportedMethod,  // an entry compressed otherwise than stored or deflated
+  kEncrypted,          // an encrypted entry
+  kBadData,            // deflated data that does not inflate
+  kBadChecksum,        // an entry whose bytes do not give its CRC-32
+  kNotWellFormed,      // XML that is not well-formed, or in an encoding not read
+  kHasDoctype,         // XML with a document type declaration: refused, never expanded
+  // Any.
+  kOverLimit,  // a cap of limits.h: directory entries visited, bytes decoded together, XML depth
 };
 
 // The structure a step was reading.
@@ -54,6 +64,10 @@ enum class Structure : std::uint8_t {
   kPropertySet,     // the property-set stream's header and section list
   kSection,         // a section's header and property table
   kValue,           // one property value
+  kZipEnd,          // a zip's end-of-central-directory record (and its ZIP64 records)
+  kZipDirectory,    // a zip's central directory
+  kRelationships,   // a package's relationships part (_rels/.rels)
+  kProperties,      // a package's extended-properties part
 };
 
 struct [[nodiscard]] Fault {

@@ -37,4 +37,36 @@ inline constexpr std::size_t kCachedBlocks = 32;
 // and every entry visited must actually be present in the file.
 inline constexpr std::uint32_t kMaxDirectoryVisits = 1u << 20;
 
+// A package part (the relationships or the extended properties) whose declared or
+// inflated size is larger than this is refused (kStreamTooLarge), and inflating stops
+// there whatever the directory declares: a zip bomb costs no more. Real parts are a few
+// kilobytes.
+inline constexpr std::uint64_t kMaxPartBytes = 16u << 20;
+
+// The end of a zip read first: most packages need no other read for their end record
+// and central directory, and small ones none at all.
+inline constexpr std::size_t kZipTailBytes = 16u << 10;
+
+// The window through which a central directory that lies outside that tail is walked:
+// room for one entry's fixed fields, name and extra field at their largest, so memory
+// stays the same whatever the directory's size.
+inline constexpr std::size_t kZipWindowBytes = 46 + 65535 + 65535;
+
+// Bytes read from a part at a time, and handed to the XML parser at a time.
+inline constexpr std::size_t kPartChunkBytes = 16u << 10;
+
+// Elements an XML part may nest. Real relationship and extended-properties parts nest
+// four or five deep; the parser's memory grows with the depth.
+inline constexpr std::size_t kMaxXmlDepth = 256;
+
+// Elements the two vectors of a package's outline may hold together. A workbook with
+// tens of thousands of sheets and names is far below it; a crafted part of tiny
+// elements reaches it long before its records cost the batch much memory.
+inline constexpr std::size_t kMaxOutlineElements = 1u << 20;
+
+// Memory the XML parser of one part may hold. Real parts need a few tens of kilobytes;
+// only a crafted part (megabytes of one name or attribute, or of namespace bindings)
+// comes near, and then fails instead of taking the batch's memory.
+inline constexpr std::size_t kMaxXmlParserBytes = 8u << 20;
+
 }  // namespace readers::limits

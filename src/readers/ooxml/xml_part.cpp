@@ -1,0 +1,137 @@
+#include "ooxml/xml_part.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "readers/limits.h"
+
+namespace readers::ooxml {
+namespace {
+
+// Splits expanded names, "namespace" kSeparator "local"; no namespace name holds it.
+constexpr XML_Char kSeparator = ' ';
+
+// The parser's memory, counted for the thread that uses it: each block carries its size
+// before it, and a block that would take the thread past the cap is refused, which the
+// parser reports as running out of memory.
+thread_local std::size_t t_parserBytes = 0;
+
+struct alignas(std::max_align_t) BlockSize {
+  std::size_t bytes;
+};
+
+void* Allocate(std::size_t bytes) {
+  if (bytes > limits::kMaxXmlParserBytes - std::min(t_parserBytes, limits::kMaxXmlParserBytes)) return nullptr;
+  auto* block = static_cast<BlockSize*>(std::malloc(sizeof(BlockSize) + bytes));
+  if (block == nullptr) return nullptr;
+  block->bytes = bytes;
+  t_parserBytes += bytes;
+  return block + 1;
+}
+
+void Free(void* pointer) {
+  if (pointer == nullptr) return;
+  BlockSize* block = static_cast<BlockSize*>(pointer) - 1;
+  t_parserBytes -= std::min(t_parserBytes, block->bytes);
+  std::free(block);
+}
+
+void* Reallocate(void* pointer, std::size_t bytes) {
+  if (pointer == nullptr) return Allocate(bytes);
+  BlockSize* block = static_cast<BlockSize*>(pointer) - 1;
+  void* grown = Allocate(bytes);
+  if (grown == nullptr) return nullptr;
+  std::memcpy(grown, pointer, std::min(bytes, block->bytes));
+  Free(pointer);
+  return grown;
+}
+
+const XML_Memory_Handling_Suite kMemory = {Allocate, Reallocate, Free};
+
+XmlName Split(const XML_Char* name) {
+  const std::string_view whole(name);
+  const std::size_t cut = whole.find(kSeparator);
+  if (cut == std::string_view::npos) return XmlName{{}, whole};
+  return XmlName{whole.substr(0, cut), whole.substr(cut + 1)};
+}
+
+}  // namespace
+
+const XML_Char* Attribute(const XML_Char** attributes, std::string_view name) {
+  for (std::size_t i = 0; attributes[i] != nullptr; i += 2) {
+    if (name == attributes[i]) return attributes[i + 1];
+  }
+  return nullptr;
+}
+
+XmlPart::~XmlPart() {
+  if (parser_ != nullptr) XML_ParserFree(parser_);
+}
+
+Fault XmlPart::Begin(XmlHandler& handler, Structure where) {
+  if (parser_ == nullptr) {
+    parser_ = XML_ParserCreate_MM(nullptr, &kMemory, &kSeparator);
+  } else if (XML_ParserReset(parser_, nullptr) != XML_TRUE) {
+    XML_ParserFree(parser_);
+    parser_ = XML_ParserCreate_MM(nullptr, &kMemory, &kSeparator);
+  }
+  if (parser_ == nullptr) return Fault{Defect::kOverLimit, where, 0};
+  handler_ = &handler;
+  where_ = where;
+  depth_ = 0;
+  stop_ = kOk;
+  XML_SetUserData(parser_, this);
+  XML_SetElementHandler(parser_, &XmlPart::OnStart, &XmlPart::OnEnd);
+  XML_SetCharacterDataHandler(parser_, &XmlPart::OnText);
+  XML_SetStartDoctypeDeclHandler(parser_, &XmlPart::OnDoctype);
+  return kOk;
+}
+
+Fault XmlPart::Parse(const char* bytes, std::size_t size, bool last) {
+  while (size > 0 || last) {
+    const std::size_t piece = std::min<std::size_t>(size, std::numeric_limits<int>::max());
+    const bool final = last && piece == size;
+    if (XML_Parse(parser_, bytes, static_cast<int>(piece), final ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) {
+      if (!stop_.ok()) return stop_;
+      const XML_Error error = XML_GetErrorCode(parser_);
+      return Fault{error == XML_ERROR_NO_MEMORY ? Defect::kOverLimit : Defect::kNotWellFormed, where_, 0};
+    }
+    bytes += piece;
+    size -= piece;
+    if (final) break;
+  }
+  return kOk;
+}
+
+Fault XmlPart::Take(std::span<const std::uint8_t> chunk) {
+  return Parse(reinterpret_cast<const char*>(chunk.data()), chunk.size(), false);
+}
+
+Fault XmlPart::Finish() { return Parse(nullptr, 0, true); }
+
+void XmlPart::OnStart(void* self, const XML_Char* name, const XML_Char** attributes) {
+  auto* part = static_cast<XmlPart*>(self);
+  if (++part->depth_ > limits::kMaxXmlDepth || !part->handler_->Start(part->depth_, Split(name), attributes)) {
+    part->stop_ = Fault{Defect::kOverLimit, part->where_, 0};
+    XML_StopParser(part->parser_, XML_FALSE);
+  }
+}
+
+void XmlPart::OnEnd(void* self, const XML_Char*) {
+  auto* part = static_cast<XmlPart*>(self);
+  part->handler_->End(part->depth_--);
+}
+
+void XmlPart::OnText(void* self, const XML_Char* text, int length) {
+  auto* part = static_cast<XmlPart*>(self);
+  part->handler_->Text(part->depth_, std::string_view(text, static_cast<std::size_t>(length)));
+}
+
+void XmlPart::OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+  auto* part = static_cast<XmlPart*>(self);
+  part->stop_ = Fault{Defect::kHasDoctype, part->where_, 0};
+  XML_StopParser(part->parser_, XML_FALSE);
+}
+
+}  // namespace readers::ooxml
