@@ -11,6 +11,7 @@
 #include "readers/cfb/set_stream.h"
 #include "readers/container.h"
 #include "readers/fault.h"
+#include "readers/ooxml/package.h"
 #include "readers/outline.h"
 #include "readers/utf16.h"
 #include "readers/values.h"
@@ -29,9 +30,11 @@ void Stop(const Fault& fault, Record& record) {
     case Defect::kPermissionDenied: record.status = Status::kPermissionDenied; break;
     case Defect::kNotRegularFile: record.status = Status::kNotRegularFile; break;
     case Defect::kLocked: record.status = Status::kLocked; break;
-    case Defect::kNotCompoundFile: record.status = Status::kUnknownFormat; break;
+    case Defect::kNotCompoundFile:
+    case Defect::kNotPackage: record.status = Status::kUnknownFormat; break;
     case Defect::kStreamNotFound:
-    case Defect::kNoSection: record.status = Status::kNoSummary; break;
+    case Defect::kNoSection:
+    case Defect::kNoRelationship: record.status = Status::kNoSummary; break;
     case Defect::kStreamTooLarge: record.status = Status::kTooLarge; break;
     case Defect::kIo:
       record.status = Status::kIoError;
@@ -82,33 +85,10 @@ void ValueFault(const char* property, const Fault& fault, Record& record) {
   record.detail = std::string(property) + ": " + readers::DefectText(fault.defect);
 }
 
-}  // namespace
-
-void ReadRecord(const char* path, Record& record) {
-  record.Clear();
-  std::unique_ptr<readers::ByteSource> source;
-  std::optional<readers::FileStamp> stamp;
-  Fault fault = readers::OpenSource(path, source, &stamp);
-  if (stamp) {
-    record.size = stamp->size;
-    record.mtime = FileTime{stamp->seconds, stamp->nanoseconds};
-  }
-  if (!fault.ok()) return Stop(fault, record);
-  readers::Container container = readers::Container::kUnknown;
-  fault = readers::IdentifyContainer(*source, container);
-  if (!fault.ok()) return Stop(fault, record);
-  if (container == readers::Container::kZip) {
-    record.container = Container::kZip;
-    record.status = Status::kUnknownFormat;
-    return;
-  }
-  if (container != readers::Container::kCompoundFile) {
-    record.status = Status::kUnknownFormat;
-    return;
-  }
-  record.container = Container::kCompoundFile;
+// The outline of a compound file's Document Summary Information.
+void ReadCompoundFile(readers::ByteSource& source, Record& record) {
   readers::cfb::CompoundFile file;
-  fault = readers::cfb::OpenCompoundFile(*source, file);
+  Fault fault = readers::cfb::OpenCompoundFile(source, file);
   if (!fault.ok()) return Stop(fault, record);
   readers::cfb::SetStream set;
   fault = readers::cfb::ReadSetStream(file, readers::FMTID_DocSummaryInformation, set);
@@ -139,6 +119,43 @@ void ReadRecord(const char* path, Record& record) {
   }
   if (!outline && record.status != Status::kDamaged) record.status = Status::kNoOutline;
   readers::ClearValues(values);
+}
+
+// The outline of an Office Open XML package's extended properties. Its text is UTF-8;
+// it has no code page.
+void ReadPackage(readers::ByteSource& source, Record& record) {
+  readers::ooxml::Package package;
+  std::array<PROPVARIANT, 2> values{};
+  const Fault fault = readers::ooxml::ReadPackageOutline(source, package, values[0], values[1]);
+  if (!fault.ok()) return Stop(fault, record);
+  if (values[0].vt != readers::VT_EMPTY) TakeHeadings(values[0], true, record);
+  if (values[1].vt != readers::VT_EMPTY) TakeParts(values[1], true, record);
+  if (!record.hasHeadings || !record.hasParts) record.status = Status::kNoOutline;
+  readers::ClearValues(values);
+}
+
+}  // namespace
+
+void ReadRecord(const char* path, Record& record) {
+  record.Clear();
+  std::unique_ptr<readers::ByteSource> source;
+  std::optional<readers::FileStamp> stamp;
+  Fault fault = readers::OpenSource(path, source, &stamp);
+  if (stamp) {
+    record.size = stamp->size;
+    record.mtime = FileTime{stamp->seconds, stamp->nanoseconds};
+  }
+  if (!fault.ok()) return Stop(fault, record);
+  readers::Container container = readers::Container::kUnknown;
+  fault = readers::IdentifyContainer(*source, container);
+  if (!fault.ok()) return Stop(fault, record);
+  switch (container) {
+    case readers::Container::kCompoundFile:
+      record.container = Container::kCompoundFile;
+      return ReadCompoundFile(*source, record);
+    case readers::Container::kZip: record.container = Container::kZip; return ReadPackage(*source, record);
+    case readers::Container::kUnknown: record.status = Status::kUnknownFormat; return;
+  }
 }
 
 }  // namespace batch

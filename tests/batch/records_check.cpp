@@ -1,13 +1,17 @@
 // Checks docoutline-batch's output read from standard input:
 //
 //   batch_records_check [DOCOUTLINE]
+//   batch_records_check --expected EXPECTED.jsonl
 //
 // Every line must parse, with a real JSON parser, as one record of the documented shape.
 // Given the docoutline executable, every ok record is also compared with docoutline's own
 // output for the same path: the listing's selection (the first group and the last two)
 // applied to the record's headings and parts must give the same text as docoutline's
 // bytes decoded with the record's code page (docoutline lists no wide parts, so a code
-// page 1200 record for which it prints nothing is counted apart). Prints a summary; exit status 1 on any
+// page 1200 record for which it prints nothing is counted apart). Given --expected, a file of
+// one {"name", "status", "headings", "parts"} object a line (a package corpus), every record
+// of a file so named must have that status, headings and parts, container "zip" and no code
+// page, and every name must have its record. Prints a summary; exit status 1 on any
 // difference.
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +19,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -32,7 +37,7 @@ using nlohmann::json;
 
 // What is wrong with the record's shape, or empty.
 std::string ShapeProblem(const json& r) {
-  static const std::set<std::string> kKeys = {"path",     "path_base64", "status", "detail", "container",
+  static const std::set<std::string> kKeys = {"path",     "path_base64", "status", "detail",   "container",
                                               "codepage", "size",        "mtime",  "headings", "parts"};
   if (!r.is_object()) return "not an object";
   for (const auto& [key, value] : r.items()) {
@@ -133,10 +138,35 @@ std::string Listing(const json& r) {
   return text;
 }
 
+// The expected records by file name.
+std::map<std::string, json> LoadExpected(const std::string& path) {
+  std::map<std::string, json> expected;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    json e = json::parse(line);
+    expected[e["name"].get<std::string>()] = e;
+  }
+  return expected;
+}
+
+// What differs between a record and the expected one, or empty.
+std::string Difference(const json& r, const json& e) {
+  const auto field = [&r](const char* key) { return r.contains(key) ? r[key] : json(nullptr); };
+  if (r["status"] != e["status"]) return "status " + r["status"].dump() + ", expected " + e["status"].dump();
+  if (field("headings") != e["headings"]) return "headings " + field("headings").dump();
+  if (field("parts") != e["parts"]) return "parts " + field("parts").dump();
+  if (r["container"] != "zip" || !r["codepage"].is_null()) return "container or codepage";
+  return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string tool = argc > 1 ? argv[1] : "";
+  const bool byName = argc > 2 && std::string(argv[1]) == "--expected";
+  std::map<std::string, json> wanted = byName ? LoadExpected(argv[2]) : std::map<std::string, json>();
+  const std::size_t named = wanted.size();
+  int matched = 0;
+  const std::string tool = argc > 1 && !byName ? argv[1] : "";
   batch::TextDecoder decoder;
   std::map<std::string, int> statuses;
   int records = 0, bad = 0, compared = 0, differ = 0, wideParts = 0;
@@ -157,6 +187,19 @@ int main(int argc, char** argv) {
       continue;
     }
     ++statuses[r["status"]];
+    if (byName) {
+      const std::string path = r["path"];
+      const auto e = wanted.find(path.substr(path.rfind('/') + 1));
+      if (e == wanted.end()) continue;
+      if (const std::string d = Difference(r, e->second); !d.empty()) {
+        std::cout << "DIFFERS: " << e->first << ": " << d << "\n";
+        ++differ;
+      } else {
+        ++matched;
+      }
+      wanted.erase(e);
+      continue;
+    }
     if (tool.empty() || r["status"] != "ok" || r.contains("path_base64")) continue;
     std::optional<std::uint16_t> codePage;
     if (!r["codepage"].is_null()) codePage = r["codepage"].get<std::uint16_t>();
@@ -180,6 +223,10 @@ int main(int argc, char** argv) {
   if (!tool.empty())
     std::cout << "; " << compared << " ok records compared with docoutline, " << differ << " differ, " << wideParts
               << " with wide parts that docoutline does not list";
+  if (byName) {
+    std::cout << "; " << matched << " of " << named << " as expected, " << differ << " differ, " << wanted.size()
+              << " without a record";
+  }
   std::cout << "\n";
-  return records > 0 && bad == 0 && differ == 0 ? 0 : 1;
+  return records > 0 && bad == 0 && differ == 0 && wanted.empty() ? 0 : 1;
 }
