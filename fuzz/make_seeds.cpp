@@ -6,11 +6,15 @@
 //   OUT/property-sets/  the summary streams of those documents, and a few more shapes
 //   OUT/large/          (with --large) a document whose allocation table needs index
 //                       sectors; several MiB, so it is replayed but never mutated
+//   OUT/packages/       small Office Open XML packages, their parts stored so that
+//                       mutations reach the XML (ZIP64, data descriptors, strict and
+//                       prefixed names, escapes)
 // With --sample DIR, a few real documents of DIR are copied into OUT/documents (and
-// their summary streams, read with the product's reader, into OUT/property-sets). The
-// sample is taken when the seeds are written and lives only in OUT.
+// their summary streams, read with the product's reader, into OUT/property-sets); with
+// --packages DIR, a few real packages of DIR into OUT/packages. Samples are taken when
+// the seeds are written and live only in OUT.
 //
-//   fuzz_make_seeds OUT [--sample DIR] [--large]
+//   fuzz_make_seeds OUT [--sample DIR] [--packages DIR] [--large]
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +27,7 @@
 #include <vector>
 
 #include "doc_writer.h"
+#include "zip_writer.h"
 #include "readers/byte_source.h"
 #include "readers/cfb/compound_file.h"
 #include "readers/limits.h"
@@ -254,20 +259,77 @@ void WriteSample(Seeds& s, const fs::path& dir) {
   std::printf("sampled %zu documents (%ju bytes) from %s\n", taken, bytes, dir.c_str());
 }
 
+void WritePackageSeeds(const fs::path& dir) {
+  using testdoc::ZipItem;
+  const std::string outline = testdoc::OutlineXml(kGroups, kParts);
+  const auto stored = [](std::vector<ZipItem> items) {
+    for (ZipItem& item : items) item.method = 0;
+    return items;
+  };
+  std::vector<ZipItem> plain = stored(testdoc::PackageItems(testdoc::PropertiesXml(outline)));
+  Write(dir / "plain.xlsx", testdoc::BuildZip(plain));
+  Write(dir / "deflated.xlsx", testdoc::BuildZip(testdoc::PackageItems(testdoc::PropertiesXml(outline))));
+  std::vector<ZipItem> described = plain;
+  for (ZipItem& item : described) item.descriptor = true;
+  Write(dir / "data-descriptors.xlsx", testdoc::BuildZip(described));
+  std::vector<ZipItem> wide = plain;
+  for (ZipItem& item : wide) item.zip64 = true;
+  Write(dir / "zip64.xlsx", testdoc::BuildZip(wide, {"a comment", true}));
+  Write(dir / "escapes.pptx",
+        testdoc::BuildZip(stored(testdoc::PackageItems(testdoc::PropertiesXml(testdoc::OutlineXml(
+            {{"Slide _x005F_x0041_ Titles", 2}}, {"_xD83D__xDE00_ &amp; <![CDATA[<b>]]>", "_xD800_x"}))))));
+  Write(dir / "strict-prefixed.xlsx",
+        testdoc::BuildZip(stored(testdoc::PackageItems(
+            "<ep:Properties xmlns:ep=\"http://purl.oclc.org/ooxml/officeDocument/extendedProperties\" "
+            "xmlns:ns0=\"http://purl.oclc.org/ooxml/officeDocument/docPropsVTypes\"><ep:HeadingPairs><ns0:vector>"
+            "<ns0:variant><ns0:lpstr>Pages</ns0:lpstr></ns0:variant><ns0:variant><ns0:ui4>4294967295</ns0:ui4>"
+            "</ns0:variant></ns0:vector></ep:HeadingPairs><ep:TitlesOfParts><ns0:vector><ns0:lpwstr>Page-1"
+            "</ns0:lpwstr></ns0:vector></ep:TitlesOfParts></ep:Properties>",
+            testdoc::Relationship("/docProps/../docProps/./app.xml", false,
+                                  "http://purl.oclc.org/ooxml/officeDocument/relationships/extendedProperties")))));
+}
+
+// Copies the smallest real packages of DIR, one name extension after another.
+void WritePackageSample(const fs::path& dir, const fs::path& from) {
+  std::error_code ec;
+  if (from.empty() || !fs::is_directory(from, ec)) {
+    std::printf("no package corpus at '%s': sample skipped\n", from.c_str());
+    return;
+  }
+  std::map<std::string, std::vector<std::pair<std::uintmax_t, fs::path>>> byExtension;
+  for (const fs::directory_entry& e : fs::directory_iterator(from)) {
+    const std::string ext = e.path().extension().string();
+    if (e.is_regular_file() && ext.size() == 5 && ext[1] != 'j' && e.file_size() <= kSampleFileBytes) {
+      byExtension[ext].push_back({e.file_size(), e.path()});
+    }
+  }
+  std::size_t taken = 0;
+  for (auto& [ext, files] : byExtension) {
+    std::sort(files.begin(), files.end());
+    for (std::size_t i = 0; i < files.size() && i < 4; ++i, ++taken) {
+      Write(dir / ("sample-" + files[i].second.filename().string()), Read(files[i].second));
+    }
+  }
+  std::printf("sampled %zu packages from %s\n", taken, from.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: fuzz_make_seeds OUT [--sample DIR] [--large]\n");
+    std::fprintf(stderr, "usage: fuzz_make_seeds OUT [--sample DIR] [--packages DIR] [--large]\n");
     return 2;
   }
   const fs::path out = argv[1];
   fs::path sample;
+  fs::path packages;
   bool large = false;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--sample" && i + 1 < argc) {
       sample = argv[++i];
+    } else if (arg == "--packages" && i + 1 < argc) {
+      packages = argv[++i];
     } else if (arg == "--large") {
       large = true;
     } else {
@@ -283,6 +345,9 @@ int main(int argc, char** argv) {
     fs::create_directories(s.propertySets);
     WriteDocumentSeeds(s);
     WriteSample(s, sample);
+    fs::create_directories(out / "packages");
+    WritePackageSeeds(out / "packages");
+    WritePackageSample(out / "packages", packages);
     if (large) {
       fs::create_directories(out / "large");
       WriteLargeSeeds(out / "large");
