@@ -124,7 +124,8 @@ void ReadCompoundFile(readers::ByteSource& source, Record& record) {
 // The outline of an Office Open XML package's extended properties. Its text is UTF-8;
 // it has no code page.
 void ReadPackage(readers::ByteSource& source, Record& record) {
-  readers::ooxml::Package package;
+  // Each thread keeps its reader (buffers, inflater, XML parser) from one package to the next.
+  thread_local readers::ooxml::Package package;
   std::array<PROPVARIANT, 2> values{};
   const Fault fault = readers::ooxml::ReadPackageOutline(source, package, values[0], values[1]);
   if (!fault.ok()) return Stop(fault, record);
