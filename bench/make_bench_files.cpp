@@ -14,6 +14,11 @@
 //                       all six properties the tool asks for name
 //   hostile-names.xls   a 2 MiB summary stream of empty part names that the heading pairs
 //                       list twice over
+//   package-1g.xlsx     an Office Open XML package whose parts come after a 1 GiB entry
+//                       (written as a hole: it takes no disk)
+//   package-dir20k.xlsx, package-dir200k.xlsx
+//                       packages of 20,000 and 200,000 empty entries, the two parts the
+//                       reader needs last in the central directory
 //
 // The 100 MiB and 1 GiB files share their directory shape and differ only in stream sizes,
 // so what the tool reads from them should not differ. Filler is generated while writing;
@@ -21,8 +26,13 @@
 //
 // Usage: make_bench_files OUTDIR [NAME...]   (no names: all of them)
 // Prints one line per file written: name, size in bytes.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -34,6 +44,7 @@
 #include <vector>
 
 #include "doc_writer.h"
+#include "zip_writer.h"
 
 namespace {
 
@@ -147,6 +158,52 @@ void HostileNames(const std::string& path) {
   LargestSummary(path, testdoc::HeadingPairs(groups), {{13, std::move(parts)}}, false);
 }
 
+void WriteAt(int fd, const testdoc::Bytes& bytes, std::uint64_t at) {
+  if (::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(at)) != static_cast<ssize_t>(bytes.size())) {
+    throw std::runtime_error("cannot write the package");
+  }
+}
+
+// A package whose parts come after one stored entry of `size` zero bytes, which the
+// file holds as a hole.
+void BigPackage(const std::string& path, std::uint64_t size) {
+  const std::string name = "xl/media/big.bin";
+  testdoc::ZipItem big(name, "", 0);
+  big.directoryOnly = true;
+  big.localHeader = 0;
+  big.declaredSize = size;
+  // The CRC-32 of `size` zero bytes.
+  const std::vector<unsigned char> zeros(1u << 20, 0);
+  uLong crc = crc32(0, nullptr, 0);
+  for (std::uint64_t done = 0; done < size; done += zeros.size()) {
+    crc = crc32(crc, zeros.data(), static_cast<uInt>(std::min<std::uint64_t>(zeros.size(), size - done)));
+  }
+  big.crc = static_cast<std::uint32_t>(crc);
+  testdoc::Bytes local = testdoc::BuildZip({testdoc::ZipItem(name, "", 0)});
+  local.resize(30 + name.size());  // its local header alone
+  testdoc::PutU32(local, 18, static_cast<std::uint32_t>(size));
+  testdoc::PutU32(local, 22, static_cast<std::uint32_t>(size));
+  testdoc::PutU32(local, 14, big.crc.value());
+  std::vector<testdoc::ZipItem> items = testdoc::PackageItems(testdoc::PropertiesXml(testdoc::OutlineXml(kGroups, kParts)));
+  items.insert(items.begin(), big);
+  const std::uint64_t rest = local.size() + size;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot create " + path);
+  WriteAt(fd, local, 0);
+  WriteAt(fd, testdoc::BuildZip(items, {"", false, rest}), rest);
+  ::close(fd);
+}
+
+// A package of `entries` empty entries, and then the parts the reader needs.
+void WidePackage(const std::string& path, unsigned entries) {
+  std::vector<testdoc::ZipItem> items;
+  for (unsigned i = 0; i < entries; ++i) items.emplace_back("xl/worksheets/sheet" + std::to_string(i) + ".xml", "", 0);
+  for (testdoc::ZipItem& item : testdoc::PackageItems(testdoc::PropertiesXml(testdoc::OutlineXml(kGroups, kParts)))) {
+    items.push_back(item);
+  }
+  testdoc::WriteFile(path, testdoc::BuildZip(items));
+}
+
 struct Job {
   const char* name;
   std::function<void(const std::string&)> write;
@@ -170,6 +227,9 @@ int main(int argc, char** argv) {
       {"long-mini.xls", LongMini},
       {"hostile-variants.xls", HostileVariants},
       {"hostile-names.xls", HostileNames},
+      {"package-1g.xlsx", [](const std::string& p) { BigPackage(p, 1024 * kMiB); }},
+      {"package-dir20k.xlsx", [](const std::string& p) { WidePackage(p, 20000); }},
+      {"package-dir200k.xlsx", [](const std::string& p) { WidePackage(p, 200000); }},
   };
   const std::string dir = argv[1];
   try {

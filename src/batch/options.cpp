@@ -6,9 +6,10 @@ namespace batch {
 
 const char* const kUsage =
     "Usage: docoutline-batch [OPTION]... [PATH]...\n"
-    "Print the outline of each office document (compound file) as one JSON line: its heading\n"
-    "pairs and part names, or why it has none. Folders are walked; with no PATH, or a PATH of\n"
-    "'-', paths are read from standard input, one per line.\n"
+    "Print the outline of each office document as one JSON line: its heading pairs and part\n"
+    "names, or why it has none. Compound files (.doc, .xls, .ppt ...) and Office Open XML\n"
+    "packages (.docx, .xlsx, .pptx ...) are read, told apart by their content. Folders are\n"
+    "walked; with no PATH, or a PATH of '-', paths are read from standard input, one per line.\n"
     "\n"
     "  -0, --null         paths on standard input end in NUL, not newline\n"
     "  -j, --jobs N       read with N threads, at most 32 (default: one per core)\n"

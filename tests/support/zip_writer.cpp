@@ -44,9 +44,11 @@ Bytes BuildZip(const std::vector<ZipItem>& items, const ZipOptions& options) {
     const std::string data = item.compressed ? *item.compressed : item.method == 8 ? Deflate(item.data) : item.data;
     const auto crc = item.crc.value_or(static_cast<std::uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(item.data.data()), static_cast<uInt>(item.data.size()))));
-    const Written w{crc, data.size(), item.declaredSize.value_or(item.data.size()),
-                    item.localHeader.value_or(out.size())};
+    const std::uint64_t size = item.declaredSize.value_or(item.data.size());
+    const Written w{crc, item.directoryOnly ? size : data.size(), size,
+                    item.localHeader.value_or(options.start + out.size())};
     written.push_back(w);
+    if (item.directoryOnly) continue;
     const bool hidden = item.descriptor || item.zip64;
     Put32(out, 0x04034B50);
     Put16(out, 45);
@@ -73,7 +75,7 @@ Bytes BuildZip(const std::vector<ZipItem>& items, const ZipOptions& options) {
       Put32(out, w.size);
     }
   }
-  const std::uint64_t directory = out.size();
+  const std::uint64_t directory = options.start + out.size();
   for (std::size_t i = 0; i < items.size(); ++i) {
     const ZipItem& item = items[i];
     const Written& w = written[i];
@@ -102,9 +104,9 @@ Bytes BuildZip(const std::vector<ZipItem>& items, const ZipOptions& options) {
       Put64(out, w.local);
     }
   }
-  const std::uint64_t directorySize = out.size() - directory;
+  const std::uint64_t directorySize = options.start + out.size() - directory;
   if (options.zip64End) {
-    const std::uint64_t record = out.size();
+    const std::uint64_t record = options.start + out.size();
     Put32(out, 0x06064B50);
     Put64(out, 44);
     Put16(out, 45);

@@ -26,11 +26,15 @@ struct ZipItem {
   std::optional<std::uint64_t> declaredSize;  // the uncompressed size written
   std::optional<std::uint64_t> localHeader;   // the local header offset written
   std::optional<std::string> compressed;      // the data bytes written, as they are
+  // Only a directory entry, for data written elsewhere (a benchmark's sparse gigabyte):
+  // `localHeader`, `declaredSize` and `crc` say where and what it is, stored.
+  bool directoryOnly = false;
 };
 
 struct ZipOptions {
   std::string comment;
-  bool zip64End = false;  // ZIP64 end record and locator before the end record
+  bool zip64End = false;    // ZIP64 end record and locator before the end record
+  std::uint64_t start = 0;  // where in its file the first byte written will be
 };
 
 Bytes BuildZip(const std::vector<ZipItem>& items, const ZipOptions& options = {});

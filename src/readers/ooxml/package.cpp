@@ -122,26 +122,28 @@ int EscapedUnit(std::string_view text) {
   return unit;
 }
 
-// Appends `text` with every _xHHHH_ read as the UTF-16 unit it names, in one pass from
-// the left (so _x005F_ is an underscore that starts no escape). Escaped surrogates pair
-// up when a high one is followed at once by a low one; any other, and the unit 0, which
-// no string of ours can hold, become U+FFFD.
-void AppendUnescaped(std::string_view text, std::string& out) {
-  const auto emit = [&out](char16_t high, char16_t low) {
+// Reads every _xHHHH_ in `text` from `from` on as the UTF-16 unit it names, in place and
+// in one pass from the left (so _x005F_ is an underscore that starts no escape), and
+// returns the length of what is left from `from`. Escaped surrogates pair up when a high
+// one is followed at once by a low one; any other, and the unit 0, which no string of
+// ours can hold, become U+FFFD. In place is safe: no escape's UTF-8 is longer than it.
+std::size_t Unescape(std::string& text, std::size_t from) {
+  std::size_t out = from;
+  const auto emit = [&](char16_t high, char16_t low) {
     const char16_t units[] = {high, low};
     EncodeUtf8(
-        low != 0 ? 2 : 1, [&](std::size_t i) { return units[i]; }, [&out](char c) { out.push_back(c); });
+        low != 0 ? 2 : 1, [&](std::size_t i) { return units[i]; }, [&](char c) { text[out++] = c; });
   };
   char16_t pending = 0;  // a high surrogate waiting for its low one
   const auto flush = [&] {
     if (pending != 0) emit(u'\uFFFD', 0);
     pending = 0;
   };
-  for (std::size_t i = 0; i < text.size();) {
-    const int unit = EscapedUnit(text.substr(i));
+  for (std::size_t i = from; i < text.size();) {
+    const int unit = EscapedUnit(std::string_view(text).substr(i));
     if (unit < 0) {
       flush();
-      out.push_back(text[i++]);
+      text[out++] = text[i++];
       continue;
     }
     i += 7;
@@ -159,6 +161,8 @@ void AppendUnescaped(std::string_view text, std::string& out) {
     }
   }
   flush();
+  text.resize(out);
+  return out - from;
 }
 
 // The integer types of a variant, with their ranges.
@@ -287,7 +291,6 @@ class PropertiesReader final : public XmlHandler {
     Empty(headings);
     Empty(parts);
     Empty(text);
-    Empty(raw_);
   }
 
   bool Start(std::size_t depth, const XmlName& name, const XML_Char**) override {
@@ -342,7 +345,7 @@ class PropertiesReader final : public XmlHandler {
   }
 
   void Text(std::size_t depth, std::string_view piece) override {
-    if (depth == collectDepth_) raw_.append(piece);
+    if (depth == collectDepth_) text.append(piece);
   }
 
   bool hasHeadings = false;
@@ -356,10 +359,11 @@ class PropertiesReader final : public XmlHandler {
 
   std::uint32_t Offset() const { return static_cast<std::uint32_t>(text.size()); }
 
+  // The element's character data is collected at the end of `text`.
   void Collect(std::size_t depth, VARTYPE vt) {
     collectDepth_ = depth;
     collectVt_ = vt;
-    raw_.clear();
+    collectFrom_ = Offset();
   }
 
   void Finish() {
@@ -367,13 +371,16 @@ class PropertiesReader final : public XmlHandler {
     Element& e = section_ == Section::kParts ? parts.back() : headings.back();
     if (collectVt_ == VT_LPSTR) {
       e.vt = VT_LPSTR;
-      e.offset = Offset();
-      AppendUnescaped(raw_, text);
-      e.size = Offset() - e.offset;
-    } else if (std::int64_t value = 0; ParseInteger(raw_, integer_->low, integer_->high, value)) {
+      e.offset = collectFrom_;
+      e.size = static_cast<std::uint32_t>(Unescape(text, collectFrom_));
+      return;
+    }
+    if (std::int64_t value = 0;
+        ParseInteger(std::string_view(text).substr(collectFrom_), integer_->low, integer_->high, value)) {
       e.vt = collectVt_;
       e.value = value;
     }
+    text.resize(collectFrom_);
   }
 
   bool root_ = false;
@@ -386,8 +393,8 @@ class PropertiesReader final : public XmlHandler {
   bool variantValued_ = false;
   std::size_t collectDepth_ = 0;  // the element whose text is collected, 0 for none
   VARTYPE collectVt_ = VT_EMPTY;
+  std::uint32_t collectFrom_ = 0;
   const IntegerType* integer_ = nullptr;
-  std::string raw_;
 };
 
 }  // namespace
