@@ -13,20 +13,17 @@
 
 #include "cfb/file_state.h"
 #include "doc_writer.h"
+#include "fault_print.h"
 #include "readers/limits.h"
 #include "scan_harness.h"
 
 namespace readers {
-
-inline void PrintTo(const Fault& f, std::ostream* os) { *os << (f.ok() ? "ok" : Describe(f)); }
 
 namespace cfb {
 namespace {
 
 using D = Defect;
 using S = Structure;
-constexpr Fault Bad(Defect defect, Structure where) { return Fault{defect, where, 0}; }
-
 using testdoc::Built;
 using testdoc::Bytes;
 using testdoc::CfbOptions;

@@ -5,19 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "fault_print.h"
 #include "readers/outline.h"
 #include "zip_writer.h"
 
-namespace readers {
-
-inline void PrintTo(const Fault& f, std::ostream* os) { *os << (f.ok() ? "ok" : Describe(f)); }
-
-namespace ooxml {
+namespace readers::ooxml {
 namespace {
 
 using D = Defect;
@@ -28,8 +24,6 @@ using testdoc::PropertiesXml;
 using testdoc::Relationship;
 using testdoc::ZipItem;
 using Items = std::vector<ZipItem>;
-
-constexpr Fault Bad(Defect defect, Structure where) { return Fault{defect, where, 0}; }
 
 // The outline as text: "Heading=count,..|part,..", "-" for a vector not read.
 std::string Render(const PROPVARIANT& pairs, const PROPVARIANT& titles) {
@@ -254,5 +248,4 @@ TEST(Package, ReadsTheOutlineByTheRulesAndSaysWhichCheckFired) {
 }
 
 }  // namespace
-}  // namespace ooxml
-}  // namespace readers
+}  // namespace readers::ooxml
