@@ -10,7 +10,7 @@
 namespace readers {
 
 int MemorySource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
-  if (offset > bytes_.size() || out.size() > bytes_.size() - offset) return EIO;
+  if (offset > bytes_.size() || out.size() > bytes_.size() - offset) return kSourceEnded;
   std::copy_n(bytes_.subspan(static_cast<std::size_t>(offset)).begin(), out.size(), out.begin());
   return 0;
 }
@@ -32,7 +32,7 @@ class FileSource final : public ByteSource {
       const ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return errno;
-      if (n == 0) return EIO;  // the file shrank under us
+      if (n == 0) return kSourceEnded;  // the file shrank after it was opened
       done += static_cast<std::size_t>(n);
     }
     return 0;

@@ -39,6 +39,16 @@ class FailingSource final : public readers::ByteSource {
 };
 std::unique_ptr<readers::ByteSource> ServeFailing(const char*) { return std::make_unique<FailingSource>(); }
 
+// A file that shrank to its first 512 bytes after the open learnt its size.
+class ShrunkSource final : public readers::ByteSource {
+ public:
+  std::uint64_t Size() const override { return g_served->size(); }
+  int ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
+    return readers::MemorySource(std::span<const std::uint8_t>(*g_served).first(512)).ReadAt(offset, out);
+  }
+};
+std::unique_ptr<readers::ByteSource> ServeShrunk(const char*) { return std::make_unique<ShrunkSource>(); }
+
 Record ReadServed(const Bytes* document, readers::SourceOpener opener = &Serve) {
   g_served = document;
   const readers::SourceOpener previous = readers::SetSourceOpener(opener);
@@ -63,11 +73,12 @@ TEST(ReadRecord, GivesEachClassOfDocumentItsStatusAndReason) {
     Status status;
     std::string detail;
     bool headings, parts;
+    readers::SourceOpener opener = &Serve;
   };
   const std::vector<Case> cases = {
       {"missing", nullptr, Status::kNotFound, "", false, false},
-      {"not a compound file", [] { return Bytes{'n', 'o', 't', ' ', 'a', ' ', 'd', 'o', 'c'}; },
-       Status::kUnknownFormat, "", false, false},
+      {"not a compound file", [] { return Bytes{'n', 'o', 't', ' ', 'a', ' ', 'd', 'o', 'c'}; }, Status::kUnknownFormat,
+       "", false, false},
       {"no summary stream", [] { return BuildCompoundFile({StreamOf(kSummaryName, SummaryInfoStream())}).bytes; },
        Status::kNoSummary, "", false, false},
       {"only the user-defined section",
@@ -131,13 +142,17 @@ TEST(ReadRecord, GivesEachClassOfDocumentItsStatusAndReason) {
        },
        Status::kOk, "", true, true},
       {"a file whose reads fail", [] { return Bytes{}; }, Status::kIoError, "read (header): Input/output error", false,
-       false},
+       false, &ServeFailing},
+      {"a file that shrank after it was opened: damage, never io-error",
+       [] {
+         return SimpleDocument({{"Sheets", 1}}, {"a"});
+       },
+       Status::kDamaged, "directory chain: ends early", false, false, &ServeShrunk},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const Bytes document = c.make ? c.make() : Bytes{};
-    const bool failing = c.status == Status::kIoError;
-    const Record record = failing ? ReadServed(nullptr, &ServeFailing) : ReadServed(c.make ? &document : nullptr);
+    const Record record = ReadServed(c.make ? &document : nullptr, c.opener);
     EXPECT_EQ(StatusWord(record.status), StatusWord(c.status));
     EXPECT_EQ(record.detail, c.detail);
     EXPECT_EQ(record.hasHeadings, c.headings);

@@ -23,13 +23,16 @@ std::uint64_t SectorOffset(const FileState& f, std::uint32_t sector) {
 }
 
 // Fills `out` with the bytes at `offset` of the file, zeros for any past its end. The
-// one read of the file's bytes.
+// one read of the file's bytes. A file that no longer holds bytes it held when it was
+// opened (it shrank under the reader) is shorter than the structure being read says:
+// that structure ends early, which is damage; kIo is kept for a failed system call.
 Fault ReadZeroFilled(FileState& f, std::uint64_t offset, std::span<std::uint8_t> out, Structure where) {
   const std::size_t held =
       offset < f.fileSize ? static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), f.fileSize - offset)) : 0;
   if (held > 0) {
-    if (const int error = f.source->ReadAt(offset, out.first(held)); error != 0)
-      return Fault{Defect::kIo, where, error};
+    const int error = f.source->ReadAt(offset, out.first(held));
+    if (error == kSourceEnded) return Damage(Defect::kEndsEarly, where);
+    if (error != 0) return Fault{Defect::kIo, where, error};
   }
   std::fill(out.begin() + static_cast<std::ptrdiff_t>(held), out.end(), std::uint8_t{0});
   return kOk;

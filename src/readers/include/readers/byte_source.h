@@ -12,14 +12,19 @@
 
 namespace readers {
 
+// What ReadAt returns when the source ends before the range does: a file that shrank
+// after it was opened. No system call failed, so this is no errno (those are positive);
+// the readers take it as a file shorter than its structures say, which is damage.
+inline constexpr int kSourceEnded = -1;
+
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
-  // The number of bytes the source holds, fixed for its lifetime.
+  // The number of bytes the source held when it was opened, fixed for its lifetime.
   virtual std::uint64_t Size() const = 0;
   // Fills `out` with the bytes at [offset, offset + out.size()); the caller keeps the
-  // range inside Size(). Returns 0, or the errno of the failure (EIO when the file
-  // shrank under the reader); `out` is then unspecified.
+  // range inside Size(). Returns 0; kSourceEnded when the source no longer holds the
+  // whole range; or the errno of a failed system call. `out` is then unspecified.
   virtual int ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
 };
 
