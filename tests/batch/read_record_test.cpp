@@ -147,7 +147,7 @@ TEST(ReadRecord, GivesEachClassOfDocumentItsStatusAndReason) {
        [] {
          return SimpleDocument({{"Sheets", 1}}, {"a"});
        },
-       Status::kDamaged, "directory chain: ends early", false, false, &ServeShrunk},
+       Status::kDamaged, "header: ends early", false, false, &ServeShrunk},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
