@@ -8,15 +8,19 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "doc_writer.h"
+#include "pipeline.h"
 #include "readers/byte_source.h"
 
 namespace batch {
@@ -206,6 +210,70 @@ TEST(ReadRecord, ReportsOpenFaultsOfRealFiles) {
   ReadRecord(path.c_str(), record);
   EXPECT_EQ(record.status, Status::kLocked);
   ::close(fd);
+  std::remove(path.c_str());
+  ::rmdir(folder);
+}
+
+TEST(ReadRecord, TheSamePathOnFourThreadsNeverDropsALockAnotherThreadHolds) {
+  // The classic lock belongs to the process, and closing any descriptor of the file
+  // drops it. While this thread holds the file open, four threads read it over and
+  // over: a writer (this process's own open file, whose lock conflicts with classic
+  // locks) must be kept out throughout, and every record must be whole once it lets go.
+  char folder[] = "/tmp/batch-lock-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/doc.xls";
+  WriteFile(path, SimpleDocument({{"Sheets", 1}}, {"a"}));
+  const int writer = ::open(path.c_str(), O_RDWR);  // closed last: its close would drop the locks too
+  ASSERT_GE(writer, 0);
+  const auto writerGetsIn = [writer] {
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    if (::fcntl(writer, F_OFD_SETLK, &lock) != 0) return false;
+    lock.l_type = F_UNLCK;
+    ::fcntl(writer, F_OFD_SETLK, &lock);
+    return true;
+  };
+  const bool previous = readers::SetClassicLock(true);
+  std::unique_ptr<readers::ByteSource> held;
+  ASSERT_TRUE(readers::OpenSource(path.c_str(), held).ok());
+
+  struct SamePath final : ItemSource {
+    Next Take(Item& item) override {
+      if (left == 0) return Next::kEnd;
+      --left;
+      item.path = path;
+      return Next::kItem;
+    }
+    void ReadInput() override {}
+    std::string path;
+    int left = 2000;
+  } same;
+  same.path = path;
+  struct StatusOnly final : Worker {
+    void Process(const Item& item, std::string& line) override {
+      ReadRecord(item.path.c_str(), record);
+      line = std::string(StatusWord(record.status)) + "\n";
+    }
+    Record record;
+  };
+  struct Tally final : LineSink {
+    void Write(std::string_view line) override { ++statuses[std::string(line)]; }
+    void Idle() override {}
+    std::map<std::string, int> statuses;
+  } tally;
+  std::thread run([&] { RunPipeline(4, same, [] { return std::make_unique<StatusOnly>(); }, tally); });
+  int refused = 0;
+  for (int i = 0; i < 200; ++i, ++refused) {
+    if (writerGetsIn()) break;
+    std::this_thread::sleep_for(std::chrono::microseconds(250));
+  }
+  EXPECT_EQ(refused, 200) << "the writer got in while the file was held";
+  held.reset();
+  run.join();
+  readers::SetClassicLock(previous);
+  EXPECT_EQ(tally.statuses, (std::map<std::string, int>{{"ok\n", 2000}}));
+  EXPECT_TRUE(writerGetsIn()) << "a lock outlived the reads";
+  ::close(writer);
   std::remove(path.c_str());
   ::rmdir(folder);
 }

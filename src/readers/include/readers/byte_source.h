@@ -53,7 +53,16 @@ struct FileStamp {
 // lock, the open fails with kLocked, so a document is never read while a writer owns
 // it. Faults are reported at Structure::kFile. `stamp`, when given, is set whenever the
 // file was reached and found regular (also when it is locked), and reset otherwise.
+// Threads may read the same file at once: under the classic lock, which belongs to the
+// process, a thread opening a file that another thread is reading waits until it is
+// done, so that no close drops a lock under a reader; a thread must therefore not open
+// a file again while it still holds a source of it.
 Fault OpenSource(const char* path, std::unique_ptr<ByteSource>& out, std::optional<FileStamp>* stamp = nullptr);
+
+// Tests force the classic fcntl lock (true) on systems that have the open file's own,
+// to run its code in every build; false takes the open file's own where the system
+// has it. Returns the previous setting, for the test to restore.
+bool SetClassicLock(bool classic);
 
 // Tests and fuzz targets replace the file opener to serve documents from memory or to
 // inject failures; a null source from the replacement reads as a missing file. Null
