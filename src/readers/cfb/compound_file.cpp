@@ -281,6 +281,10 @@ namespace {
 // rather than keep what one large document needed for every document after it.
 constexpr std::size_t kKeptSlots = 1024;
 
+// The slots a set starts with, and goes back to when cleared: most chains are short,
+// and emptying the slots one long chain needed would cost every later one.
+constexpr std::size_t kFirstSlots = 64;
+
 // The slot of `sector` in a table of a power-of-two size: where it is, or the free slot
 // where it belongs (linear probing from a multiplicative hash).
 std::size_t SlotOf(const std::vector<std::uint32_t>& slots, std::uint32_t sector) {
@@ -296,7 +300,7 @@ bool SectorSet::Insert(std::uint32_t sector) {
   if (2 * (used_ + 1) > slots_.size()) {
     // Grow to keep the load at most one half.
     std::vector<std::uint32_t> old = std::move(slots_);
-    slots_.assign(std::max<std::size_t>(64, 4 * old.size()), kNoStream);
+    slots_.assign(std::max(kFirstSlots, 4 * old.size()), kNoStream);
     for (const std::uint32_t s : old) {
       if (s != kNoStream) slots_[SlotOf(slots_, s)] = s;
     }
@@ -310,10 +314,10 @@ bool SectorSet::Insert(std::uint32_t sector) {
 
 void SectorSet::Clear() {
   if (used_ == 0) return;
-  if (slots_.size() > kKeptSlots) {
+  if (slots_.capacity() > kKeptSlots) {
     std::vector<std::uint32_t>().swap(slots_);
   } else {
-    std::fill(slots_.begin(), slots_.end(), kNoStream);
+    slots_.assign(kFirstSlots, kNoStream);  // the memory stays
   }
   used_ = 0;
 }

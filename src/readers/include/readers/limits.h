@@ -34,7 +34,7 @@ inline constexpr std::size_t kBlockBytes = 4096;
 
 // Blocks kept by that cache: enough for the table sectors of the few chains walked at
 // once (directory, mini table, mini stream, one stream) without re-reading them.
-inline constexpr std::size_t kCachedBlocks = 16;
+inline constexpr std::size_t kCachedBlocks = 8;
 
 // Directory entries one lookup may visit. A root storage with a million children is
 // far beyond any real document; the walk's visited set grows with the entries read,
