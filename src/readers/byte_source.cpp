@@ -142,7 +142,7 @@ enum class Lock : std::uint8_t {
 // Elsewhere, on a kernel too old for them, or when the build defines
 // DOCOUTLINE_CLASSIC_LOCK, it is a classic fcntl record lock, which belongs to the
 // process; g_classicHolders keeps it held for as long as any thread reads the file.
-Lock LockForReading(int fd, const struct stat& st) {
+Lock LockForReading(int fd, struct stat& st) {
   struct flock lock = {};
   lock.l_type = F_RDLCK;
   lock.l_whence = SEEK_SET;
@@ -157,6 +157,9 @@ Lock LockForReading(int fd, const struct stat& st) {
       return Lock::kConflict;
     }
     g_classicLock.store(true, std::memory_order_relaxed);  // a kernel without them: ask no more
+    // The classic lock keeps track of files by the open file's identity, which a look
+    // at the path before the open may not have given.
+    if (struct stat own = {}; ::fstat(fd, &own) == 0) st = own;
   }
 #endif
   g_classicHolders.Enter(st.st_dev, st.st_ino);
@@ -181,31 +184,43 @@ FileStamp StampOf(const struct stat& st) {
 
 Fault OpenFault(Defect defect, int error = 0) { return Fault{defect, Structure::kFile, error}; }
 
-Fault OpenFile(const char* path, std::unique_ptr<ByteSource>& out, std::optional<FileStamp>* stamp) {
-  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    switch (errno) {
-      case ENOENT:
-      case ENOTDIR: return OpenFault(Defect::kNotFound);
-      case EACCES:
-      case EPERM: return OpenFault(Defect::kPermissionDenied);
-      case ENXIO:  // a socket, or a device with nothing behind it
-        return OpenFault(Defect::kNotRegularFile);
-      default: return OpenFault(Defect::kIo, errno);
-    }
+// The fault of an open, or of a look at the path, that failed with `error`.
+Fault PathFault(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR: return OpenFault(Defect::kNotFound);
+    case EACCES:
+    case EPERM: return OpenFault(Defect::kPermissionDenied);
+    case ENXIO:  // a socket, or a device with nothing behind it
+      return OpenFault(Defect::kNotRegularFile);
+    default: return OpenFault(Defect::kIo, error);
   }
+}
+
+bool IsRegular(const struct stat& st) { return S_ISREG(st.st_mode) && st.st_size >= 0; }
+
+Fault OpenFile(const char* path, Look look, std::unique_ptr<ByteSource>& out, std::optional<FileStamp>* stamp) {
   struct stat st = {};
-  Fault fault;
-  if (::fstat(fd, &st) != 0) {
-    fault = OpenFault(Defect::kIo, errno);
-  } else if (!S_ISREG(st.st_mode) || st.st_size < 0) {
-    fault = OpenFault(Defect::kNotRegularFile);
+  if (look == Look::kFirst) {
+    if (::stat(path, &st) != 0) return PathFault(errno);
+    if (!IsRegular(st)) return OpenFault(Defect::kNotRegularFile);
   }
-  if (!fault.ok()) {
-    // Not a file that any thread here locks (and a failed fstat, which no file system
-    // gives for an open file, names no file to wait for): closing it drops no lock.
-    ::close(fd);
-    return fault;
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return PathFault(errno);
+  // The classic lock keeps track of files by the open file's own identity.
+  if (look == Look::kAfterOpening || g_classicLock.load(std::memory_order_relaxed)) {
+    Fault fault;
+    if (::fstat(fd, &st) != 0) {
+      fault = OpenFault(Defect::kIo, errno);
+    } else if (!IsRegular(st)) {
+      fault = OpenFault(Defect::kNotRegularFile);
+    }
+    if (!fault.ok()) {
+      // Not a file that any thread here locks (and a failed fstat, which no file system
+      // gives for an open file, names no file to wait for): closing it drops no lock.
+      ::close(fd);
+      return fault;
+    }
   }
   if (stamp != nullptr) *stamp = StampOf(st);
   const Lock lock = LockForReading(fd, st);
@@ -226,10 +241,10 @@ SourceOpener SetSourceOpener(SourceOpener opener) {
   return previous;
 }
 
-Fault OpenSource(const char* path, std::unique_ptr<ByteSource>& out, std::optional<FileStamp>* stamp) {
+Fault OpenSource(const char* path, std::unique_ptr<ByteSource>& out, std::optional<FileStamp>* stamp, Look look) {
   out.reset();
   if (stamp != nullptr) stamp->reset();
-  if (g_opener == nullptr) return OpenFile(path, out, stamp);
+  if (g_opener == nullptr) return OpenFile(path, look, out, stamp);
   out = g_opener(path);
   return out ? kOk : OpenFault(Defect::kNotFound);
 }
