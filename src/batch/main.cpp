@@ -48,17 +48,15 @@ class RecordWorker final : public batch::Worker {
       record_.Clear();
       record_.status = item.status;
       record_.detail = item.detail;
-    } else if (item.check && batch::ExistsAndIsNotRegular(item.path.c_str())) {
-      record_.Clear();
-      record_.status = batch::Status::kNotRegularFile;
     } else {
-      batch::ReadRecord(item.path.c_str(), record_);
+      batch::ReadRecord(item.path.c_str(), record_, reader_, item.check);
     }
     batch::FormatRecord(line, item.path, record_, decoder_);
   }
 
  private:
   batch::Record record_;
+  batch::ReaderState reader_;
   batch::TextDecoder decoder_;
 };
 
@@ -83,10 +81,11 @@ int UsageError(const std::string& reason) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Buffers of 16 KiB and more (a large record's line, strings and vectors, a large summary
-  // stream) get mappings of their own and go back to the system when freed. Left in the
-  // heaps that many threads share, they fragment them, and with dozens of threads the
-  // resident size of a long run would creep up with every large document.
+  // Buffers of 16 KiB and more get mappings of their own and go back to the system when
+  // freed: the rare large record or summary stream, and each thread's converter buffers.
+  // Left in the heaps that many threads share, they would fragment them, and with dozens
+  // of threads a long run's resident size would creep up. A worker keeps its buffers
+  // from one document to the next, so an ordinary document maps nothing.
 #if defined(__GLIBC__)
   mallopt(M_MMAP_THRESHOLD, kOwnMappingBytes);
 #endif

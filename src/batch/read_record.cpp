@@ -82,13 +82,30 @@ void ValueFault(const char* property, const Fault& fault, Record& record) {
   record.detail = std::string(property) + ": " + readers::DefectText(fault.defect);
 }
 
+// A summary stream larger than this leaves no buffer behind in the thread that read it.
+constexpr std::size_t kKeptStreamBytes = 64u << 10;
+
 }  // namespace
 
+struct ReaderState::Held {
+  readers::cfb::CompoundFile file;
+  readers::cfb::SetStream set;
+};
+
+ReaderState::ReaderState() : held_(std::make_unique<Held>()) {}
+ReaderState::~ReaderState() = default;
+
 void ReadRecord(const char* path, Record& record) {
+  ReaderState state;
+  ReadRecord(path, record, state);
+}
+
+void ReadRecord(const char* path, Record& record, ReaderState& state, bool lookFirst) {
   record.Clear();
   std::unique_ptr<readers::ByteSource> source;
   std::optional<readers::FileStamp> stamp;
-  Fault fault = readers::OpenSource(path, source, &stamp);
+  Fault fault =
+      readers::OpenSource(path, source, &stamp, lookFirst ? readers::Look::kFirst : readers::Look::kAfterOpening);
   if (stamp) {
     record.size = stamp->size;
     record.mtime = FileTime{stamp->seconds, stamp->nanoseconds};
@@ -107,10 +124,16 @@ void ReadRecord(const char* path, Record& record) {
     return;
   }
   record.container = Container::kCompoundFile;
-  readers::cfb::CompoundFile file;
+  readers::cfb::CompoundFile& file = state.held().file;
   fault = readers::cfb::OpenCompoundFile(*source, file);
   if (!fault.ok()) return Stop(fault, record);
-  readers::cfb::SetStream set;
+  readers::cfb::SetStream& set = state.held().set;
+  struct GiveBackLarge {  // when this document is done
+    readers::cfb::SetStream& set;
+    ~GiveBackLarge() {
+      if (set.bytes.capacity() > kKeptStreamBytes) set = readers::cfb::SetStream();
+    }
+  } giveBack{set};
   fault = readers::cfb::ReadSetStream(file, readers::FMTID_DocSummaryInformation, set);
   if (!fault.ok()) return Stop(fault, record);
 

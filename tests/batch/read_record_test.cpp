@@ -244,7 +244,7 @@ TEST(ReadRecord, TheSamePathOnFourThreadsNeverDropsALockAnotherThreadHolds) {
       item.path = path;
       return Next::kItem;
     }
-    void ReadInput() override {}
+    void Fetch() override {}
     std::string path;
     int left = 2000;
   } same;
@@ -257,11 +257,17 @@ TEST(ReadRecord, TheSamePathOnFourThreadsNeverDropsALockAnotherThreadHolds) {
     Record record;
   };
   struct Tally final : LineSink {
-    void Write(std::string_view line) override { ++statuses[std::string(line)]; }
-    void Idle() override {}
+    void Write(std::string_view lines, std::uint64_t) override {
+      for (std::size_t end; (end = lines.find('\n')) != std::string_view::npos; lines.remove_prefix(end + 1)) {
+        ++statuses[std::string(lines.substr(0, end + 1))];
+      }
+    }
     std::map<std::string, int> statuses;
   } tally;
-  std::thread run([&] { RunPipeline(4, same, [] { return std::make_unique<StatusOnly>(); }, tally); });
+  std::thread run([&] {
+    RunPipeline(
+        4, same, [] { return std::make_unique<StatusOnly>(); }, tally);
+  });
   int refused = 0;
   for (int i = 0; i < 200; ++i, ++refused) {
     if (writerGetsIn()) break;
