@@ -78,8 +78,8 @@ std::string Join(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
-PathSource::PathSource(std::vector<std::string> paths, int listFd, char separator)
-    : paths_(std::move(paths)), listFd_(listFd), separator_(separator) {}
+PathSource::PathSource(std::vector<std::string> paths, int listFd, char separator, ListRead read)
+    : paths_(std::move(paths)), listFd_(listFd), read_(read != nullptr ? read : &::read), separator_(separator) {}
 
 Next PathSource::Take(Item& item) {
   for (;;) {
@@ -89,6 +89,7 @@ Next PathSource::Take(Item& item) {
       return Next::kItem;
     }
     if (step_ != Step::kNone) return Next::kFetch;
+    if (listError_ != 0) return Next::kEnd;
     if (!walk_.empty()) {
       Folder& top = walk_.back();
       if (top.next == top.entries.size()) {
@@ -239,12 +240,15 @@ void PathSource::ReadList() {
   if (buffer_.empty()) buffer_.resize(kListBufferBytes);
   ssize_t got;
   do {
-    got = ::read(listFd_, buffer_.data(), buffer_.size());
+    got = read_(listFd_, buffer_.data(), buffer_.size());
   } while (got < 0 && errno == EINTR);
-  if (got < 0) listError_ = errno;
   if (got <= 0) {
     listEnded_ = true;
     bufferAt_ = bufferEnd_ = 0;
+    if (got < 0) {
+      listError_ = errno;
+      listed_.clear();  // cut short by the failure: no path
+    }
     return;
   }
   bufferAt_ = 0;

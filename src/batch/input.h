@@ -52,11 +52,14 @@ class ItemSource {
   virtual void Fetch() = 0;
 };
 
+// How the list is read: ::read, or a test's reader that fails on purpose.
+using ListRead = ssize_t (*)(int fd, void* buffer, std::size_t size);
+
 class PathSource final : public ItemSource {
  public:
-  // `paths` in order; each "-" stands for the list read from `listFd` (read once, at the
-  // first "-"), its paths separated by `separator` ('\n' or '\0').
-  PathSource(std::vector<std::string> paths, int listFd, char separator);
+  // `paths` in order; each "-" stands for the list read from `listFd` with `read` (once,
+  // at the first "-"), its paths separated by `separator` ('\n' or '\0').
+  PathSource(std::vector<std::string> paths, int listFd, char separator, ListRead read = nullptr);
 
   // The next document. Every system call it needs is left to Fetch:
   //   A folder given as an argument is walked, without recursion: each folder's entries
@@ -69,14 +72,15 @@ class PathSource final : public ItemSource {
   //   as not-regular-file.
   //   A path from the list is never walked (a list is the result of a walk already); it
   //   comes out with `check` set. Empty entries are skipped; the last path needs no
-  //   separator.
+  //   separator. When reading the list fails, the input ends there: the path it was in
+  //   the middle of is dropped, and no later argument is taken.
   Next Take(Item& item) override;
 
   // The step Take left: reads the next block of the list (which may wait for the list's
   // writer), looks at a path, or lists a folder.
   void Fetch() override;
 
-  // The errno of a failed read of the list (the rest of it was then skipped), or 0.
+  // The errno of a failed read of the list (the input ended there), or 0.
   int ListError() const { return listError_; }
 
  private:
@@ -113,6 +117,7 @@ class PathSource final : public ItemSource {
   bool hasFetched_ = false;     // Fetch made the next item itself: `fetched_`
   Item fetched_;
   int listFd_;
+  ListRead read_;
   char separator_;
   bool listStarted_ = false;
   bool listOpen_ = false;

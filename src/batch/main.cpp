@@ -112,8 +112,9 @@ int main(int argc, char** argv) {
       options.jobs != 0 ? options.jobs : Cores(), paths, [] { return std::make_unique<RecordWorker>(); }, output);
   output.Finish();
   if (paths.ListError() != 0) {
+    // The records of the paths read whole are out; the run ends here.
     std::fprintf(stderr, "docoutline-batch: cannot read standard input: %s\n", std::strerror(paths.ListError()));
-    return 2;
+    return 1;
   }
   return 0;
 }

@@ -18,7 +18,7 @@ const char* const kUsage =
     "      --version      print the version and exit\n"
     "\n"
     "Exit status: 0 when every document got its record, 1 when standard output could not\n"
-    "be written, 2 on a usage error or when standard input could not be read.\n"
+    "be written or standard input could not be read, 2 on a usage error.\n"
     "See docoutline-batch(1) for the record's fields.\n";
 
 namespace {
