@@ -14,10 +14,13 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,8 +40,33 @@ constexpr std::size_t kKeptRecordParts = 256;
 constexpr std::size_t kKeptRecordBytes = 4u << 10;
 [[maybe_unused]] constexpr int kOwnMappingBytes = 16 << 10;
 
+// How many records had each status, over the whole run.
+struct StatusCounts {
+  std::mutex mutex;
+  std::array<std::uint64_t, std::size(batch::kStatusWords)> counts = {};
+
+  // "docoutline-batch: 1143 records: 917 ok, 120 no-outline, ...\n", statuses in their
+  // fixed order, those that no record had left out.
+  std::string Line() {
+    std::uint64_t total = 0;
+    std::string text;
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+      total += counts[i];
+      if (counts[i] == 0) continue;
+      text += (text.empty() ? ": " : ", ") + std::to_string(counts[i]) + " " + std::string(batch::kStatusWords[i]);
+    }
+    return "docoutline-batch: " + std::to_string(total) + (total == 1 ? " record" : " records") + text + "\n";
+  }
+};
+
 class RecordWorker final : public batch::Worker {
  public:
+  explicit RecordWorker(StatusCounts& totals) : totals_(totals) {}
+  ~RecordWorker() override {
+    const std::lock_guard lock(totals_.mutex);
+    for (std::size_t i = 0; i < counts_.size(); ++i) totals_.counts[i] += counts_[i];
+  }
+
   void Process(const batch::Item& item, std::string& line) override {
     if (record_.parts.capacity() > kKeptRecordParts || record_.headings.capacity() > kKeptRecordParts ||
         record_.strings.capacity() > kKeptRecordBytes) {
@@ -51,10 +79,13 @@ class RecordWorker final : public batch::Worker {
     } else {
       batch::ReadRecord(item.path.c_str(), record_, reader_, item.check);
     }
+    ++counts_[static_cast<std::size_t>(record_.status)];
     batch::FormatRecord(line, item.path, record_, decoder_);
   }
 
  private:
+  StatusCounts& totals_;
+  std::array<std::uint64_t, std::size(batch::kStatusWords)> counts_ = {};
   batch::Record record_;
   batch::ReaderState reader_;
   batch::TextDecoder decoder_;
@@ -108,9 +139,11 @@ int main(int argc, char** argv) {
                         (options.progress == batch::Options::Progress::kAuto && isatty(STDERR_FILENO) == 1);
   batch::Output output(STDOUT_FILENO, progress);
   batch::PathSource paths(std::move(options.paths), STDIN_FILENO, options.nulSeparated ? '\0' : '\n');
+  StatusCounts totals;
   batch::RunPipeline(
-      options.jobs != 0 ? options.jobs : Cores(), paths, [] { return std::make_unique<RecordWorker>(); }, output);
-  output.Finish();
+      options.jobs != 0 ? options.jobs : Cores(), paths, [&totals] { return std::make_unique<RecordWorker>(totals); },
+      output);
+  output.Finish(totals.Line());
   if (paths.ListError() != 0) {
     // The records of the paths read whole are out; the run ends here.
     std::fprintf(stderr, "docoutline-batch: cannot read standard input: %s\n", std::strerror(paths.ListError()));

@@ -62,8 +62,10 @@ void Output::ShowProgress(bool last) {
     (void)WriteAll(STDERR_FILENO, std::string_view(text, std::min(sizeof text - 1, static_cast<std::size_t>(n))));
 }
 
-void Output::Finish() {
-  if (progress_) ShowProgress(true);
+void Output::Finish(std::string_view closing) {
+  if (!progress_) return;
+  ShowProgress(true);
+  (void)WriteAll(STDERR_FILENO, closing);
 }
 
 }  // namespace batch

@@ -19,8 +19,9 @@ class Output final : public LineSink {
  public:
   Output(int fd, bool progress);
   void Write(std::string_view lines, std::uint64_t count) override;
-  // Ends the progress line.
-  void Finish();
+  // Ends the progress line, and, when progress is shown, writes `closing` (a whole line)
+  // to standard error after it.
+  void Finish(std::string_view closing);
 
  private:
   void Send(std::string_view bytes);  // writes all of it, or ends the process
