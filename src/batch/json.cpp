@@ -1,9 +1,21 @@
 #include "json.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 namespace batch {
+
+namespace {
+
+// The bytes a JSON string holds as they are: printable ASCII but for '"' and '\\'.
+constexpr std::array<bool, 256> kPlain = [] {
+  std::array<bool, 256> plain = {};
+  for (int c = 0x20; c < 0x80; ++c) plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
+  return plain;
+}();
+
+}  // namespace
 
 void AppendJsonString(std::string& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -12,7 +24,7 @@ void AppendJsonString(std::string& out, std::string_view text) {
   const auto flush = [&](std::size_t at) { out.append(text.substr(run, at - run)); };
   for (std::size_t at = 0; at < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[at]);
-    if (c >= 0x20 && c != '"' && c != '\\' && c < 0x80) {
+    if (kPlain[c]) {
       ++at;
       continue;
     }

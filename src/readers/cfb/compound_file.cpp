@@ -99,7 +99,7 @@ Fault TableNext(FileState& f, std::uint32_t sector, std::uint32_t& next) {
   if (tableIndex == f.lastTableIndex) {
     tableSector = f.lastTableSector;
   } else if (tableIndex < kHeaderTableEntries) {
-    tableSector = f.headerTable[tableIndex];
+    tableSector = U32At(f.header, kHeaderTableAt + 4ull * tableIndex);
   } else {
     const std::uint32_t k = tableIndex - kHeaderTableEntries;
     const std::uint32_t perIndexSector = perSector - 1;
@@ -420,7 +420,7 @@ Fault OpenCompoundFile(ByteSource& source, CompoundFile& file) {
   for (Chain* c : {&f.indexChain, &f.directory, &f.miniTable, &f.miniStream, &f.stream}) {
     c->Reset(Structure::kNone, Link::kTable, kEndOfChain);
   }
-  std::array<std::uint8_t, kHeaderBytes> head = {};
+  std::array<std::uint8_t, kHeaderBytes>& head = f.header;
   if (const Fault fault = ReadCached(f, 0, head, Structure::kHeader); !fault.ok()) return fault;
   if (f.fileSize < kSignature.size() ||
       !std::equal(kSignature.begin(), kSignature.end(), head.begin() + kSignatureAt)) {
@@ -435,9 +435,6 @@ Fault OpenCompoundFile(ByteSource& source, CompoundFile& file) {
   f.sectorSize = 1u << shift;
   f.sectorCount = f.fileSize > f.sectorSize ? (f.fileSize - 1) / f.sectorSize : 0;
   f.tableSectorCount = U32At(head, kTableSectorCountAt);
-  for (std::size_t i = 0; i < kHeaderTableEntries; ++i) {
-    f.headerTable[i] = U32At(head, kHeaderTableAt + 4 * i);
-  }
   const std::uint32_t firstIndexSector = U32At(head, kFirstIndexSectorAt);
   f.indexChain.Reset(Structure::kIndexChain, Link::kIndex,
                      firstIndexSector > kMaxRegularSector ? kEndOfChain : firstIndexSector);
