@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 namespace batch {
 namespace {
@@ -77,19 +78,35 @@ std::string Join(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
-bool ExistsAndIsNotRegular(const char* path) {
-  struct stat st = {};
-  return ::stat(path, &st) == 0 && !S_ISREG(st.st_mode);
-}
-
-PathSource::PathSource(std::vector<std::string> paths, int listFd, char separator)
-    : paths_(std::move(paths)), listFd_(listFd), separator_(separator) {}
+PathSource::PathSource(std::vector<std::string> paths, int listFd, char separator, ListRead read)
+    : paths_(std::move(paths)), listFd_(listFd), read_(read != nullptr ? read : &::read), separator_(separator) {}
 
 Next PathSource::Take(Item& item) {
   for (;;) {
+    if (hasFetched_) {
+      hasFetched_ = false;
+      item = std::move(fetched_);
+      return Next::kItem;
+    }
+    if (step_ != Step::kNone) return Next::kFetch;
+    if (listError_ != 0) return Next::kEnd;
     if (!walk_.empty()) {
-      if (WalkStep(item)) return Next::kItem;
-      continue;
+      Folder& top = walk_.back();
+      if (top.next == top.entries.size()) {
+        walk_.pop_back();
+        continue;
+      }
+      const Entry& entry = top.entries[top.next++];
+      std::string path = Join(top.path, entry.name);
+      switch (entry.type) {
+        case kRegular: Document(item, std::move(path), false); return Next::kItem;
+        case kOther: Known(item, std::move(path), Status::kNotRegularFile); return Next::kItem;
+        case kFolder: step_ = Step::kEnterFolder; break;
+        default: step_ = Step::kLookAtEntry; break;  // kUnknown, kLink
+      }
+      stepKind_ = entry.type;
+      stepPath_ = std::move(path);
+      return Next::kFetch;
     }
     if (listOpen_) {
       const Next next = ListStep(item);
@@ -104,43 +121,61 @@ Next PathSource::Take(Item& item) {
       listStarted_ = true;
       continue;
     }
-    struct stat st = {};
-    if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) {
-      Document(item, std::move(path), false);  // a failure is the reader's to report
-      return Next::kItem;
+    step_ = Step::kLookAtArgument;
+    stepPath_ = std::move(path);
+    return Next::kFetch;
+  }
+}
+
+void PathSource::Fetch() {
+  const Step step = std::exchange(step_, Step::kNone);
+  std::string path = std::move(stepPath_);
+  switch (step) {
+    case Step::kNone: return;
+    case Step::kReadList: return ReadList();
+    case Step::kEnterFolder: return EnterFolder(path, false);
+    case Step::kLookAtEntry: return LookAtEntry(std::move(path), stepKind_);
+    case Step::kLookAtArgument: {
+      struct stat st = {};
+      if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) {
+        Document(fetched_, std::move(path), false);  // a failure is the reader's to report
+        hasFetched_ = true;
+      } else if (!S_ISDIR(st.st_mode)) {
+        Known(fetched_, std::move(path), Status::kNotRegularFile);
+        hasFetched_ = true;
+      } else {
+        EnterFolder(path, true);
+      }
+      return;
     }
-    if (!S_ISDIR(st.st_mode)) {
-      Known(item, std::move(path), Status::kNotRegularFile);
-      return Next::kItem;
-    }
-    if (EnterFolder(path, true, item)) return Next::kItem;
   }
 }
 
 // Lists a folder, sorted, onto the walk. A subfolder is opened without following a final
 // symbolic link, so that a folder replaced by a link after it was listed is not entered
-// either. True when the folder could not be listed: `item` then holds its record.
-bool PathSource::EnterFolder(const std::string& path, bool followLink, Item& item) {
+// either. A folder that cannot be listed becomes the next item, with its record.
+void PathSource::EnterFolder(const std::string& path, bool followLink) {
+  const auto failed = [&](const char* call, int error) {
+    FolderFailure(fetched_, path, call, error);
+    hasFetched_ = true;
+  };
   const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
-  if (fd < 0) {
-    FolderFailure(item, path, "open", errno);
-    return true;
-  }
+  if (fd < 0) return failed("open", errno);
   struct stat st = {};
   if (::fstat(fd, &st) != 0) {
-    FolderFailure(item, path, "stat", errno);
+    failed("stat", errno);
     ::close(fd);
-    return true;
+    return;
   }
   if (!visited_.emplace(st.st_dev, st.st_ino).second) {
     ::close(fd);
-    return false;
+    return;
   }
   DIR* dir = ::fdopendir(fd);
   if (dir == nullptr) {
-    FolderFailure(item, path, "open", errno);
+    failed("open", errno);
     ::close(fd);
-    return true;
+    return;
   }
   const std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, ::closedir);
   Folder folder;
@@ -150,8 +185,7 @@ bool PathSource::EnterFolder(const std::string& path, bool followLink, Item& ite
     const dirent* entry = ::readdir(dir);
     if (entry == nullptr) {
       if (errno == 0) break;
-      FolderFailure(item, path, "readdir", errno);
-      return true;
+      return failed("readdir", errno);
     }
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
     folder.entries.push_back({entry->d_name, ListedKind(*entry)});
@@ -159,34 +193,31 @@ bool PathSource::EnterFolder(const std::string& path, bool followLink, Item& ite
   std::sort(folder.entries.begin(), folder.entries.end(),
             [](const Entry& a, const Entry& b) { return a.name < b.name; });
   walk_.push_back(std::move(folder));
-  return false;
 }
 
-bool PathSource::WalkStep(Item& item) {
-  Folder& top = walk_.back();
-  if (top.next == top.entries.size()) {
-    walk_.pop_back();
-    return false;
-  }
-  const Entry& entry = top.entries[top.next++];
-  std::string path = Join(top.path, entry.name);
-  auto kind = static_cast<Kind>(entry.type);
+// A walked entry the listing did not type, or a link: looked at by itself. A link that
+// leads nowhere is left to the reader (not found); one to a folder is not followed.
+void PathSource::LookAtEntry(std::string path, unsigned char listed) {
+  auto kind = static_cast<Kind>(listed);
   struct stat st = {};
   if (kind == kUnknown) kind = ::lstat(path.c_str(), &st) == 0 ? KindOf(st.st_mode) : kRegular;
   if (kind == kLink) kind = ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) ? kRegular : kOther;
+  if (kind == kFolder) return EnterFolder(path, false);
   if (kind == kRegular) {
-    Document(item, std::move(path), false);
-    return true;
+    Document(fetched_, std::move(path), false);
+  } else {
+    Known(fetched_, std::move(path), Status::kNotRegularFile);
   }
-  if (kind == kFolder) return EnterFolder(path, false, item);  // `top` and `entry` are not used past this
-  Known(item, std::move(path), Status::kNotRegularFile);
-  return true;
+  hasFetched_ = true;
 }
 
 Next PathSource::ListStep(Item& item) {
   for (;;) {
     if (bufferAt_ == bufferEnd_) {
-      if (!listEnded_) return Next::kRead;
+      if (!listEnded_) {
+        step_ = Step::kReadList;
+        return Next::kFetch;
+      }
       if (listed_.empty()) return Next::kEnd;
       break;  // the last path, without a separator
     }
@@ -203,18 +234,21 @@ Next PathSource::ListStep(Item& item) {
   return Next::kItem;
 }
 
-void PathSource::ReadInput() {
+void PathSource::ReadList() {
   // Once the list has ended it is not read again: a terminal would wait for more.
   if (listEnded_) return;
   if (buffer_.empty()) buffer_.resize(kListBufferBytes);
   ssize_t got;
   do {
-    got = ::read(listFd_, buffer_.data(), buffer_.size());
+    got = read_(listFd_, buffer_.data(), buffer_.size());
   } while (got < 0 && errno == EINTR);
-  if (got < 0) listError_ = errno;
   if (got <= 0) {
     listEnded_ = true;
     bufferAt_ = bufferEnd_ = 0;
+    if (got < 0) {
+      listError_ = errno;
+      listed_.clear();  // cut short by the failure: no path
+    }
     return;
   }
   bufferAt_ = 0;

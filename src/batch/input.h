@@ -1,6 +1,6 @@
 // The documents of a run, in order: paths given as arguments (folders walked), and paths
-// read from standard input. Pulled one at a time, so that the reading threads take the
-// next document as they become free and the input is never read further ahead than that.
+// read from standard input. Pulled a few at a time, so that the reading threads take the
+// next documents as they become free and the input is never read further ahead than that.
 #pragma once
 
 #include <sys/types.h>
@@ -29,37 +29,39 @@ struct Item {
   bool check = false;
 };
 
-// True when `path` exists and is not a regular file (a folder, FIFO, device or socket).
-bool ExistsAndIsNotRegular(const char* path);
-
 // A path read from a list longer than this is cut there (and so names no file): no list
 // can make the reader hold an unbounded line. Far above any real path (PATH_MAX is 4096).
 inline constexpr std::size_t kMaxListedPath = 1u << 16;
 
 // What a source of items says when asked for the next one.
 enum class Next : std::uint8_t {
-  kItem,  // `item` is filled
-  kEnd,   // no more items
-  kRead,  // more input must be read first (ReadInput), which may wait
+  kItem,   // `item` is filled
+  kEnd,    // no more items
+  kFetch,  // a system call must come first (Fetch), which may be slow or wait
 };
 
 // Where the items of a run come from: PathSource, or a test's own.
 class ItemSource {
  public:
   virtual ~ItemSource() = default;
-  // The next item, or kEnd, or kRead when ReadInput must come first. One thread at a time.
+  // The next item, or kEnd, or kFetch when Fetch must come first; asked again before
+  // Fetch, it says kFetch again. Cheap: no system call. One thread at a time.
   virtual Next Take(Item& item) = 0;
-  // May wait for input: called with no lock held, never at the same time as Take.
-  virtual void ReadInput() = 0;
+  // Makes the system calls the next item needs (reading the list, looking at a path,
+  // listing a folder): called with no lock held, never at the same time as Take.
+  virtual void Fetch() = 0;
 };
+
+// How the list is read: ::read, or a test's reader that fails on purpose.
+using ListRead = ssize_t (*)(int fd, void* buffer, std::size_t size);
 
 class PathSource final : public ItemSource {
  public:
-  // `paths` in order; each "-" stands for the list read from `listFd` (read once, at the
-  // first "-"), its paths separated by `separator` ('\n' or '\0').
-  PathSource(std::vector<std::string> paths, int listFd, char separator);
+  // `paths` in order; each "-" stands for the list read from `listFd` with `read` (once,
+  // at the first "-"), its paths separated by `separator` ('\n' or '\0').
+  PathSource(std::vector<std::string> paths, int listFd, char separator, ListRead read = nullptr);
 
-  // The next document, without waiting for input.
+  // The next document. Every system call it needs is left to Fetch:
   //   A folder given as an argument is walked, without recursion: each folder's entries
   //   in byte order of their names, a subfolder's documents where its name sorts; no
   //   folder entered twice. Symbolic links to folders are not followed; they, FIFOs,
@@ -70,14 +72,15 @@ class PathSource final : public ItemSource {
   //   as not-regular-file.
   //   A path from the list is never walked (a list is the result of a walk already); it
   //   comes out with `check` set. Empty entries are skipped; the last path needs no
-  //   separator.
+  //   separator. When reading the list fails, the input ends there: the path it was in
+  //   the middle of is dropped, and no later argument is taken.
   Next Take(Item& item) override;
 
-  // Reads the next block of the list after Take said kRead; it may wait for the list's
-  // writer.
-  void ReadInput() override;
+  // The step Take left: reads the next block of the list (which may wait for the list's
+  // writer), looks at a path, or lists a folder.
+  void Fetch() override;
 
-  // The errno of a failed read of the list (the rest of it was then skipped), or 0.
+  // The errno of a failed read of the list (the input ended there), or 0.
   int ListError() const { return listError_; }
 
  private:
@@ -90,16 +93,31 @@ class PathSource final : public ItemSource {
     std::vector<Entry> entries;
     std::size_t next = 0;
   };
+  // What Fetch is to do for the next item.
+  enum class Step : std::uint8_t {
+    kNone,
+    kReadList,        // read the next block of the list
+    kLookAtArgument,  // a path given as an argument: a document, a folder to walk, or neither
+    kLookAtEntry,     // a walked entry whose type the listing did not give, or a link
+    kEnterFolder,     // a walked folder
+  };
 
-  bool EnterFolder(const std::string& path, bool followLink, Item& item);
-  bool WalkStep(Item& item);
+  void EnterFolder(const std::string& path, bool followLink);
+  void LookAtEntry(std::string path, unsigned char kind);
+  void ReadList();
   Next ListStep(Item& item);
 
   std::vector<std::string> paths_;
   std::size_t nextPath_ = 0;
   std::vector<Folder> walk_;                   // the folders being walked, innermost last
   std::set<std::pair<dev_t, ino_t>> visited_;  // every folder entered
+  Step step_ = Step::kNone;
+  std::string stepPath_;        // the path of that step
+  unsigned char stepKind_ = 0;  // for kLookAtEntry: what the listing said (kUnknown or kLink)
+  bool hasFetched_ = false;     // Fetch made the next item itself: `fetched_`
+  Item fetched_;
   int listFd_;
+  ListRead read_;
   char separator_;
   bool listStarted_ = false;
   bool listOpen_ = false;

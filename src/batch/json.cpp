@@ -1,10 +1,21 @@
 #include "json.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
-#include <ctime>
 
 namespace batch {
+
+namespace {
+
+// The bytes a JSON string holds as they are: printable ASCII but for '"' and '\\'.
+constexpr std::array<bool, 256> kPlain = [] {
+  std::array<bool, 256> plain = {};
+  for (int c = 0x20; c < 0x80; ++c) plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
+  return plain;
+}();
+
+}  // namespace
 
 void AppendJsonString(std::string& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -13,7 +24,7 @@ void AppendJsonString(std::string& out, std::string_view text) {
   const auto flush = [&](std::size_t at) { out.append(text.substr(run, at - run)); };
   for (std::size_t at = 0; at < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[at]);
-    if (c >= 0x20 && c != '"' && c != '\\' && c < 0x80) {
+    if (kPlain[c]) {
       ++at;
       continue;
     }
@@ -64,22 +75,58 @@ void AppendBase64(std::string& out, std::string_view bytes) {
   }
 }
 
+namespace {
+
+// The proleptic Gregorian date of a day counted from 1970-01-01 (H. Hinnant's
+// days-to-civil): exact for every day an int64 of seconds can name.
+void CivilFromDays(std::int64_t days, std::int64_t& year, unsigned& month, unsigned& day) {
+  days += 719468;  // from 0000-03-01
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+  const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const unsigned shifted = (5 * dayOfYear + 2) / 153;  // months from March
+  day = dayOfYear - (153 * shifted + 2) / 5 + 1;
+  month = shifted < 10 ? shifted + 3 : shifted - 9;
+  year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
+}
+
+// Writes `value` as `width` decimal digits ending just before `end`.
+void PutDigits(char* end, unsigned value, int width) {
+  for (int i = 0; i < width; ++i, value /= 10) *--end = static_cast<char>('0' + value % 10);
+}
+
+}  // namespace
+
 void AppendRfc3339(std::string& out, const FileTime& time) {
-  const auto seconds = static_cast<std::time_t>(time.seconds);
-  struct tm utc = {};
-  char text[64];
-  if (::gmtime_r(&seconds, &utc) == nullptr || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc) == 0) {
-    out.append("1970-01-01T00:00:00");  // a time no calendar holds; never from a real file system
+  std::int64_t days = time.seconds / 86400;
+  std::int64_t second = time.seconds % 86400;
+  if (second < 0) {
+    second += 86400;
+    --days;
+  }
+  std::int64_t year = 0;
+  unsigned month = 0, day = 0;
+  CivilFromDays(days, year, month, day);
+  if (year < 0 || year > 9999) {
+    out.append("1970-01-01T00:00:00");  // a time RFC 3339 cannot write; never from a real file system
   } else {
-    out.append(text);
+    char text[] = "YYYY-MM-DDThh:mm:ss";
+    PutDigits(text + 4, static_cast<unsigned>(year), 4);
+    PutDigits(text + 7, month, 2);
+    PutDigits(text + 10, day, 2);
+    PutDigits(text + 13, static_cast<unsigned>(second / 3600), 2);
+    PutDigits(text + 16, static_cast<unsigned>(second / 60 % 60), 2);
+    PutDigits(text + 19, static_cast<unsigned>(second % 60), 2);
+    out.append(text, sizeof text - 1);
   }
   if (time.nanoseconds != 0 && time.nanoseconds < 1'000'000'000) {
     // The digits the file system keeps: nanoseconds, less their trailing zeros.
-    std::string fraction = std::to_string(time.nanoseconds);
-    fraction.insert(0, 9 - fraction.size(), '0');
-    fraction.erase(fraction.find_last_not_of('0') + 1);
-    out.push_back('.');
-    out.append(fraction);
+    char fraction[10] = {'.'};
+    PutDigits(fraction + 10, time.nanoseconds, 9);
+    std::size_t length = 10;
+    while (fraction[length - 1] == '0') --length;
+    out.append(fraction, length);
   }
   out.push_back('Z');
 }

@@ -14,10 +14,13 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,8 +40,33 @@ constexpr std::size_t kKeptRecordParts = 256;
 constexpr std::size_t kKeptRecordBytes = 4u << 10;
 [[maybe_unused]] constexpr int kOwnMappingBytes = 16 << 10;
 
+// How many records had each status, over the whole run.
+struct StatusCounts {
+  std::mutex mutex;
+  std::array<std::uint64_t, std::size(batch::kStatusWords)> counts = {};
+
+  // "docoutline-batch: 1143 records: 917 ok, 120 no-outline, ...\n", statuses in their
+  // fixed order, those that no record had left out.
+  std::string Line() {
+    std::uint64_t total = 0;
+    std::string text;
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+      total += counts[i];
+      if (counts[i] == 0) continue;
+      text += (text.empty() ? ": " : ", ") + std::to_string(counts[i]) + " " + std::string(batch::kStatusWords[i]);
+    }
+    return "docoutline-batch: " + std::to_string(total) + (total == 1 ? " record" : " records") + text + "\n";
+  }
+};
+
 class RecordWorker final : public batch::Worker {
  public:
+  explicit RecordWorker(StatusCounts& totals) : totals_(totals) {}
+  ~RecordWorker() override {
+    const std::lock_guard lock(totals_.mutex);
+    for (std::size_t i = 0; i < counts_.size(); ++i) totals_.counts[i] += counts_[i];
+  }
+
   void Process(const batch::Item& item, std::string& line) override {
     if (record_.parts.capacity() > kKeptRecordParts || record_.headings.capacity() > kKeptRecordParts ||
         record_.strings.capacity() > kKeptRecordBytes) {
@@ -48,17 +76,18 @@ class RecordWorker final : public batch::Worker {
       record_.Clear();
       record_.status = item.status;
       record_.detail = item.detail;
-    } else if (item.check && batch::ExistsAndIsNotRegular(item.path.c_str())) {
-      record_.Clear();
-      record_.status = batch::Status::kNotRegularFile;
     } else {
-      batch::ReadRecord(item.path.c_str(), record_);
+      batch::ReadRecord(item.path.c_str(), record_, reader_, item.check);
     }
+    ++counts_[static_cast<std::size_t>(record_.status)];
     batch::FormatRecord(line, item.path, record_, decoder_);
   }
 
  private:
+  StatusCounts& totals_;
+  std::array<std::uint64_t, std::size(batch::kStatusWords)> counts_ = {};
   batch::Record record_;
+  batch::ReaderState reader_;
   batch::TextDecoder decoder_;
 };
 
@@ -83,10 +112,11 @@ int UsageError(const std::string& reason) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Buffers of 16 KiB and more (a large record's line, strings and vectors, a large summary
-  // stream) get mappings of their own and go back to the system when freed. Left in the
-  // heaps that many threads share, they fragment them, and with dozens of threads the
-  // resident size of a long run would creep up with every large document.
+  // Buffers of 16 KiB and more get mappings of their own and go back to the system when
+  // freed: the rare large record or summary stream, and each thread's converter buffers.
+  // Left in the heaps that many threads share, they would fragment them, and with dozens
+  // of threads a long run's resident size would creep up. A worker keeps its buffers
+  // from one document to the next, so an ordinary document maps nothing.
 #if defined(__GLIBC__)
   mallopt(M_MMAP_THRESHOLD, kOwnMappingBytes);
 #endif
@@ -109,12 +139,15 @@ int main(int argc, char** argv) {
                         (options.progress == batch::Options::Progress::kAuto && isatty(STDERR_FILENO) == 1);
   batch::Output output(STDOUT_FILENO, progress);
   batch::PathSource paths(std::move(options.paths), STDIN_FILENO, options.nulSeparated ? '\0' : '\n');
+  StatusCounts totals;
   batch::RunPipeline(
-      options.jobs != 0 ? options.jobs : Cores(), paths, [] { return std::make_unique<RecordWorker>(); }, output);
-  output.Finish();
+      options.jobs != 0 ? options.jobs : Cores(), paths, [&totals] { return std::make_unique<RecordWorker>(totals); },
+      output);
+  output.Finish(totals.Line());
   if (paths.ListError() != 0) {
+    // The records of the paths read whole are out; the run ends here.
     std::fprintf(stderr, "docoutline-batch: cannot read standard input: %s\n", std::strerror(paths.ListError()));
-    return 2;
+    return 1;
   }
   return 0;
 }

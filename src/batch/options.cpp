@@ -13,13 +13,14 @@ const char* const kUsage =
     "\n"
     "  -0, --null         paths on standard input end in NUL, not newline\n"
     "  -j, --jobs N       read with N threads, at most 32 (default: one per core)\n"
-    "      --progress     show a progress line on standard error\n"
+    "      --progress     show a progress line on standard error, and the records counted\n"
+    "                     by status at the end\n"
     "      --no-progress  do not (default: shown when standard error is a terminal)\n"
     "      --help         print this help and exit\n"
     "      --version      print the version and exit\n"
     "\n"
     "Exit status: 0 when every document got its record, 1 when standard output could not\n"
-    "be written, 2 on a usage error or when standard input could not be read.\n"
+    "be written or standard input could not be read, 2 on a usage error.\n"
     "See docoutline-batch(1) for the record's fields.\n";
 
 namespace {

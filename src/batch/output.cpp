@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace batch {
 namespace {
 
-constexpr std::size_t kBufferBytes = 64u << 10;
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 
 // Writes all of `bytes`; false with errno set when a write fails.
@@ -30,24 +30,12 @@ bool WriteAll(int fd, std::string_view bytes) {
 }  // namespace
 
 Output::Output(int fd, bool progress)
-    : fd_(fd), progress_(progress), start_(std::chrono::steady_clock::now()), shown_(start_) {
-  buffer_.reserve(kBufferBytes);
-}
+    : fd_(fd), progress_(progress), start_(std::chrono::steady_clock::now()), shown_(start_) {}
 
-void Output::Write(std::string_view line) {
-  if (buffer_.size() + line.size() > kBufferBytes) Flush();
-  if (line.size() > kBufferBytes) {
-    Send(line);  // a large record goes out as it is, and leaves no large buffer behind
-  } else {
-    buffer_.append(line);
-  }
-  ++lines_;
+void Output::Write(std::string_view lines, std::uint64_t count) {
+  Send(lines);
+  lines_ += count;
   if (progress_) ShowProgress(false);  // at most every kProgressInterval
-}
-
-void Output::Flush() {
-  Send(buffer_);
-  buffer_.clear();
 }
 
 void Output::Send(std::string_view bytes) {
@@ -74,9 +62,10 @@ void Output::ShowProgress(bool last) {
     (void)WriteAll(STDERR_FILENO, std::string_view(text, std::min(sizeof text - 1, static_cast<std::size_t>(n))));
 }
 
-void Output::Finish() {
-  Flush();
-  if (progress_) ShowProgress(true);
+void Output::Finish(std::string_view closing) {
+  if (!progress_) return;
+  ShowProgress(true);
+  (void)WriteAll(STDERR_FILENO, closing);
 }
 
 }  // namespace batch

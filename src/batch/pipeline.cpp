@@ -1,15 +1,8 @@
 #include "pipeline.h"
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include <algorithm>
-#include <condition_variable>
-#include <cstdint>
-#include <mutex>
 #include <thread>
-#include <vector>
+#include <utility>
 
 namespace batch {
 namespace {
@@ -18,7 +11,6 @@ namespace {
 // of the ring's slots would otherwise come to hold the largest line it ever carried, and
 // a long run with many threads would grow by that much per slot.
 constexpr std::size_t kKeptLineCapacity = 4u << 10;
-[[maybe_unused]] constexpr std::uint64_t kTrimEvery = 4096;
 
 void Release(std::string& line) {
   if (line.capacity() > kKeptLineCapacity) std::string().swap(line);
@@ -26,89 +18,126 @@ void Release(std::string& line) {
 
 }  // namespace
 
-void RunPipeline(unsigned workers, ItemSource& source, const WorkerFactory& makeWorker, LineSink& sink) {
-  workers = std::max(workers, 1u);
-  const std::size_t slotCount = std::max(kMinSlots, kSlotsPerWorker * workers);
-  struct Slot {
-    std::string line;
-    bool done = false;
-  };
-  std::vector<Slot> ring(slotCount);
-  std::mutex mutex;  // guards everything below, the input and the sink
-  std::condition_variable room;
-  // Sequence numbers: items [written, taken) are being made or wait to be written.
-  std::uint64_t taken = 0, written = 0;
-  std::size_t heldBytes = 0;  // lines done and not yet written
-  bool inputEnded = false;
-  bool reading = false;  // a thread reads input, unlocked: no one else takes meanwhile
-  unsigned waiting = 0;
-  const auto at = [&](std::uint64_t seq) -> Slot& { return ring[static_cast<std::size_t>(seq % slotCount)]; };
-  const auto mayTake = [&] {
-    return inputEnded || (!reading && taken - written < slotCount && (heldBytes < kHeldLineBytes || taken == written));
-  };
+Pipeline::Pipeline(unsigned workers, ItemSource& source, LineSink& sink)
+    : workers_(std::max(workers, 1u)),
+      source_(source),
+      sink_(sink),
+      ring_(std::max(kMinSlots, kSlotsPerWorker * workers_)) {}
 
-  const auto run = [&] {
-    const std::unique_ptr<Worker> worker = makeWorker();
-    Item item;
-    std::string line;
-    std::unique_lock lock(mutex);
-    for (;;) {
-      if (!mayTake()) {
-        sink.Idle();
-        ++waiting;
-        room.wait(lock, mayTake);
-        --waiting;
-      }
-      const Next next = inputEnded ? Next::kEnd : source.Take(item);
-      if (next == Next::kEnd) {
-        inputEnded = true;
-        if (waiting != 0) room.notify_all();
-        return;
-      }
-      if (next == Next::kRead) {
-        // What is made so far goes out before the input may keep everyone waiting.
-        reading = true;
-        sink.Idle();
-        lock.unlock();
-        source.ReadInput();
-        lock.lock();
-        reading = false;
-        if (waiting != 0) room.notify_all();
-        continue;
-      }
-      const std::uint64_t seq = taken++;
-      lock.unlock();
-      line.clear();
-      worker->Process(item, line);
-      lock.lock();
-      Slot& slot = at(seq);
-      slot.line.swap(line);
-      slot.done = true;
-      heldBytes += slot.line.size();
-      Release(line);
-      // Whoever finishes the oldest line writes it and every finished one after it.
-      bool wrote = false;
-      for (Slot* head = &at(written); head->done; head = &at(written)) {
-        sink.Write(head->line);
-        heldBytes -= head->line.size();
-        head->done = false;
-        Release(head->line);
-        ++written;
-        wrote = true;
-        // Memory that many threads freed stays in the allocator's per-thread arenas;
-        // handing it back now and then keeps a long run's resident size level.
-#if defined(__GLIBC__)
-        if (written % kTrimEvery == 0) malloc_trim(0);
-#endif
-      }
-      if (wrote && waiting != 0) room.notify_all();
-    }
-  };
-
+void Pipeline::Run(const WorkerFactory& makeWorker) {
   std::vector<std::thread> threads;
-  for (unsigned i = 1; i < workers; ++i) threads.emplace_back(run);
-  run();
+  for (unsigned i = 1; i < workers_; ++i) threads.emplace_back([&] { Work(makeWorker); });
+  Work(makeWorker);
   for (std::thread& t : threads) t.join();
+  // A thread that ended while another wrote may have left lines behind.
+  Lock lock(mutex_);
+  WriteReady(lock, true);
+}
+
+void Pipeline::Work(const WorkerFactory& makeWorker) {
+  const std::unique_ptr<Worker> worker = makeWorker();
+  Batch batch;
+  Lock lock(mutex_);
+  while (Take(lock, batch)) {
+    lock.unlock();
+    for (std::size_t i = 0; i < batch.count; ++i) {
+      batch.lines[i].clear();
+      worker->Process(batch.items[i], batch.lines[i]);
+    }
+    lock.lock();
+    Deposit(lock, batch);
+  }
+  WriteReady(lock, true);
+}
+
+bool Pipeline::MayTake() const { return !fetching_ && taken_ - passed_ < ring_.size() && heldBytes_ < kHeldLineBytes; }
+
+bool Pipeline::Take(Lock& lock, Batch& batch) {
+  batch.count = 0;
+  while (batch.count < kBatchItems && !inputEnded_) {
+    if (!MayTake()) {
+      if (batch.count > 0) break;  // the items in hand first
+      WriteReady(lock, true);      // what is made goes out before the run waits
+      if (inputEnded_ || MayTake()) continue;
+      ++waiting_;
+      room_.wait(lock, [this] { return inputEnded_ || MayTake(); });
+      --waiting_;
+      continue;
+    }
+    const Next next = source_.Take(batch.items[batch.count]);
+    if (next == Next::kEnd) {
+      inputEnded_ = true;
+      if (waiting_ != 0) room_.notify_all();
+      break;
+    }
+    if (next == Next::kFetch) {
+      if (batch.count > 0) break;  // the items in hand first; a later Take fetches
+      // No one takes while the input is fetched, which may wait: what is made goes out
+      // first, and the other threads go on making and writing records meanwhile.
+      fetching_ = true;
+      WriteReady(lock, true);
+      lock.unlock();
+      source_.Fetch();
+      lock.lock();
+      fetching_ = false;
+      if (waiting_ != 0) room_.notify_all();
+      continue;
+    }
+    if (batch.count == 0) batch.first = taken_;
+    ++taken_;
+    ++batch.count;
+  }
+  return batch.count > 0;
+}
+
+void Pipeline::Deposit(Lock& lock, Batch& batch) {
+  for (std::size_t i = 0; i < batch.count; ++i) {
+    Slot& slot = At(batch.first + i);
+    slot.line.swap(batch.lines[i]);
+    slot.done = true;
+    heldBytes_ += slot.line.size();
+    Release(batch.lines[i]);
+  }
+  bool passed = false;
+  for (Slot* head = &At(passed_); head->done; head = &At(passed_)) {
+    if (ready_.empty() && head->line.size() >= kWriteBytes) {
+      ready_.swap(head->line);  // a large record is not copied
+    } else {
+      ready_.append(head->line);
+    }
+    ++readyLines_;
+    head->line.clear();
+    Release(head->line);
+    head->done = false;
+    ++passed_;
+    passed = true;
+  }
+  if (passed && waiting_ != 0) room_.notify_all();
+  WriteReady(lock, false);
+}
+
+void Pipeline::WriteReady(Lock& lock, bool all) {
+  while (!writer_ && readyLines_ != 0 &&
+         (all || inputEnded_ || fetching_ || waiting_ != 0 || ready_.size() >= kWriteBytes)) {
+    writer_ = true;
+    writing_.swap(ready_);
+    const std::uint64_t lines = std::exchange(readyLines_, 0);
+    lock.unlock();
+    sink_.Write(writing_, lines);
+    lock.lock();
+    heldBytes_ -= writing_.size();
+    if (writing_.capacity() > 2 * kWriteBytes) {
+      std::string().swap(writing_);
+    } else {
+      writing_.clear();
+    }
+    writer_ = false;
+    if (waiting_ != 0) room_.notify_all();
+  }
+}
+
+void RunPipeline(unsigned workers, ItemSource& source, const WorkerFactory& makeWorker, LineSink& sink) {
+  Pipeline(workers, source, sink).Run(makeWorker);
 }
 
 }  // namespace batch

@@ -85,12 +85,34 @@ void ValueFault(const char* property, const Fault& fault, Record& record) {
   record.detail = std::string(property) + ": " + readers::DefectText(fault.defect);
 }
 
-// The outline of a compound file's Document Summary Information.
-void ReadCompoundFile(readers::ByteSource& source, Record& record) {
+// A summary stream larger than this leaves no buffer behind in the thread that read it.
+constexpr std::size_t kKeptStreamBytes = 64u << 10;
+
+}  // namespace
+
+struct ReaderState::Held {
   readers::cfb::CompoundFile file;
+  readers::cfb::SetStream set;
+  readers::ooxml::Package package;
+};
+
+ReaderState::ReaderState() : held_(std::make_unique<Held>()) {}
+ReaderState::~ReaderState() = default;
+
+namespace {
+
+// The outline of a compound file's Document Summary Information.
+void ReadCompoundFile(readers::ByteSource& source, Record& record, ReaderState::Held& held) {
+  readers::cfb::CompoundFile& file = held.file;
   Fault fault = readers::cfb::OpenCompoundFile(source, file);
   if (!fault.ok()) return Stop(fault, record);
-  readers::cfb::SetStream set;
+  readers::cfb::SetStream& set = held.set;
+  struct GiveBackLarge {  // when this document is done
+    readers::cfb::SetStream& set;
+    ~GiveBackLarge() {
+      if (set.bytes.capacity() > kKeptStreamBytes) set = readers::cfb::SetStream();
+    }
+  } giveBack{set};
   fault = readers::cfb::ReadSetStream(file, readers::FMTID_DocSummaryInformation, set);
   if (!fault.ok()) return Stop(fault, record);
 
@@ -123,11 +145,9 @@ void ReadCompoundFile(readers::ByteSource& source, Record& record) {
 
 // The outline of an Office Open XML package's extended properties. Its text is UTF-8;
 // it has no code page.
-void ReadPackage(readers::ByteSource& source, Record& record) {
-  // Each thread keeps its reader (buffers, inflater, XML parser) from one package to the next.
-  thread_local readers::ooxml::Package package;
+void ReadPackage(readers::ByteSource& source, Record& record, ReaderState::Held& held) {
   std::array<PROPVARIANT, 2> values{};
-  const Fault fault = readers::ooxml::ReadPackageOutline(source, package, values[0], values[1]);
+  const Fault fault = readers::ooxml::ReadPackageOutline(source, held.package, values[0], values[1]);
   if (!fault.ok()) return Stop(fault, record);
   if (values[0].vt != readers::VT_EMPTY) TakeHeadings(values[0], true, record);
   if (values[1].vt != readers::VT_EMPTY) TakeParts(values[1], true, record);
@@ -138,10 +158,16 @@ void ReadPackage(readers::ByteSource& source, Record& record) {
 }  // namespace
 
 void ReadRecord(const char* path, Record& record) {
+  ReaderState state;
+  ReadRecord(path, record, state);
+}
+
+void ReadRecord(const char* path, Record& record, ReaderState& state, bool lookFirst) {
   record.Clear();
   std::unique_ptr<readers::ByteSource> source;
   std::optional<readers::FileStamp> stamp;
-  Fault fault = readers::OpenSource(path, source, &stamp);
+  Fault fault =
+      readers::OpenSource(path, source, &stamp, lookFirst ? readers::Look::kFirst : readers::Look::kAfterOpening);
   if (stamp) {
     record.size = stamp->size;
     record.mtime = FileTime{stamp->seconds, stamp->nanoseconds};
@@ -153,8 +179,10 @@ void ReadRecord(const char* path, Record& record) {
   switch (container) {
     case readers::Container::kCompoundFile:
       record.container = Container::kCompoundFile;
-      return ReadCompoundFile(*source, record);
-    case readers::Container::kZip: record.container = Container::kZip; return ReadPackage(*source, record);
+      return ReadCompoundFile(*source, record, state.held());
+    case readers::Container::kZip:
+      record.container = Container::kZip;
+      return ReadPackage(*source, record, state.held());
     case readers::Container::kUnknown: record.status = Status::kUnknownFormat; return;
   }
 }

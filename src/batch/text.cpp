@@ -53,8 +53,8 @@ bool AllAscii(std::string_view bytes) {
 // where ASCII bytes shift state.)
 bool AsciiCompatible(std::uint16_t codePage) {
   return (codePage >= 1250 && codePage <= 1258) || codePage == 874 || codePage == 932 || codePage == 936 ||
-         codePage == 949 || codePage == 950 || codePage == 10000 || codePage == 65001 ||
-         (codePage >= 28591 && codePage <= 28605);
+         codePage == 949 || codePage == 950 || (codePage >= 10000 && codePage <= 10008) || codePage == 10029 ||
+         codePage == 10079 || codePage == 10081 || codePage == 65001 || (codePage >= 28591 && codePage <= 28605);
 }
 
 }  // namespace
@@ -84,22 +84,76 @@ void AppendUtf8Lossy(std::string& out, std::string_view bytes) {
 }
 
 std::string IconvName(std::uint16_t codePage) {
-  // Numbers whose C-library name is not "CP" and the number.
+  // Numbers whose C-library name is not "CP" and the number. Where the C library has no
+  // converter for a code page, the nearest one it has stands in (marked "nearest"): the
+  // one that decodes the most of the page's own letters as the page does, so that those
+  // come out right and the rest comes out as some character or U+FFFD.
   struct Alias {
     std::uint16_t codePage;
     const char* name;
   };
   static constexpr Alias kAliases[] = {
-      {10000, "MACINTOSH"},   {10007, "MAC-CYRILLIC"}, {10029, "MAC-CENTRALEUROPE"},
-      {10079, "MAC-IS"},      {20127, "ASCII"},        {20866, "KOI8-R"},
-      {21866, "KOI8-U"},      {20932, "EUC-JP"},       {20936, "GB2312"},
-      {28591, "ISO-8859-1"},  {28592, "ISO-8859-2"},   {28593, "ISO-8859-3"},
-      {28594, "ISO-8859-4"},  {28595, "ISO-8859-5"},   {28596, "ISO-8859-6"},
-      {28597, "ISO-8859-7"},  {28598, "ISO-8859-8"},   {28599, "ISO-8859-9"},
-      {28603, "ISO-8859-13"}, {28605, "ISO-8859-15"},  {50220, "ISO-2022-JP"},
-      {50221, "ISO-2022-JP"}, {50222, "ISO-2022-JP"},  {50225, "ISO-2022-KR"},
-      {51932, "EUC-JP"},      {51936, "EUC-CN"},       {51949, "EUC-KR"},
-      {54936, "GB18030"},     {65000, "UTF-7"},
+      {708, "ISO-8859-6"},           // ASMO 708 Arabic
+      {10000, "MACINTOSH"},          // Mac Roman
+      {10001, "CP932"},              // Mac Japanese; nearest: its Shift JIS base
+      {10002, "CP950"},              // Mac Traditional Chinese; nearest: its Big5 base
+      {10003, "CP949"},              // Mac Korean; nearest: its EUC-KR base
+      {10004, "ISO-8859-6"},         // Mac Arabic; nearest: the letters at the same bytes
+      {10005, "ISO-8859-8"},         // Mac Hebrew; nearest: the letters at the same bytes
+      {10006, "ISO-8859-7"},         // Mac Greek; nearest: Greek, though most letters differ
+      {10008, "CP936"},              // Mac Simplified Chinese; nearest: its GB 2312 base
+      {10017, "MACUKRAINIAN"},       // Mac Ukrainian
+      {10029, "MAC-CENTRALEUROPE"},  // Mac Central European
+      {10079, "MAC-IS"},             // Mac Icelandic
+      {10081, "MACINTOSH"},          // Mac Turkish; nearest: Mac Roman, all but six letters
+      {20106, "DIN_66003"},          // IA5 German
+      {20107, "SEN_850200_B"},       // IA5 Swedish
+      {20108, "NS_4551-1"},          // IA5 Norwegian
+      {20127, "ASCII"},
+      {20269, "ISO_6937"},
+      {20273, "IBM273"},  // the EBCDIC pages of Windows' 20xxx range
+      {20277, "IBM277"},
+      {20278, "IBM278"},
+      {20280, "IBM280"},
+      {20284, "IBM284"},
+      {20285, "IBM285"},
+      {20290, "IBM290"},
+      {20297, "IBM297"},
+      {20420, "IBM420"},
+      {20423, "IBM423"},
+      {20424, "IBM424"},
+      {20866, "KOI8-R"},
+      {20871, "IBM871"},
+      {20880, "IBM880"},
+      {20905, "IBM905"},
+      {20932, "EUC-JP"},
+      {20936, "GB2312"},
+      {21025, "IBM1025"},
+      {21866, "KOI8-U"},
+      {28591, "ISO-8859-1"},
+      {28592, "ISO-8859-2"},
+      {28593, "ISO-8859-3"},
+      {28594, "ISO-8859-4"},
+      {28595, "ISO-8859-5"},
+      {28596, "ISO-8859-6"},
+      {28597, "ISO-8859-7"},
+      {28598, "ISO-8859-8"},
+      {28599, "ISO-8859-9"},
+      {28603, "ISO-8859-13"},
+      {28605, "ISO-8859-15"},
+      {38598, "ISO-8859-8"},  // logical order: the same bytes
+      {50220, "ISO-2022-JP"},
+      {50221, "ISO-2022-JP"},
+      {50222, "ISO-2022-JP"},
+      {50225, "ISO-2022-KR"},
+      {50227, "ISO-2022-CN"},
+      {50229, "ISO-2022-CN-EXT"},
+      {51932, "EUC-JP"},
+      {51936, "EUC-CN"},
+      {51949, "EUC-KR"},
+      {51950, "EUC-TW"},
+      {54936, "GB18030"},
+      {65000, "UTF-7"},
   };
   for (const Alias& alias : kAliases) {
     if (alias.codePage == codePage) return alias.name;
@@ -108,7 +162,7 @@ std::string IconvName(std::uint16_t codePage) {
   if (codePage == 0 || codePage == 1200 || codePage == 1201 || codePage == 65001) return {};
   std::string number = std::to_string(codePage);
   if (number.size() < 3) number.insert(0, 3 - number.size(), '0');  // EBCDIC 37 is "CP037"
-  return "CP" + number;
+  return "CP" + number;  // among them CP10007, the C library's own table of Mac Cyrillic
 }
 
 TextDecoder::~TextDecoder() {

@@ -22,7 +22,11 @@ Fault IdentifyContainer(ByteSource& source, Container& container) {
   std::array<std::uint8_t, kCompoundFileSignature.size()> first = {};
   const std::span<std::uint8_t> held = std::span<std::uint8_t>(first).first(
       static_cast<std::size_t>(std::min<std::uint64_t>(first.size(), source.Size())));
-  if (const int error = source.ReadAt(0, held); error != 0) return Fault{Defect::kIo, Structure::kHeader, error};
+  const int error = source.ReadAt(0, held);
+  // A file that shrank below a signature after it was opened is as one cut there: too
+  // short to tell.
+  if (error == kSourceEnded) return kOk;
+  if (error != 0) return Fault{Defect::kIo, Structure::kHeader, error};
   if (Begins<kCompoundFileSignature.size()>(held, kCompoundFileSignature)) container = Container::kCompoundFile;
   if (Begins<kZipSignature.size()>(held, kZipSignature)) container = Container::kZip;
   return kOk;

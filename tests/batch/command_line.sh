@@ -33,6 +33,9 @@ for args in "-j 0" "-j x" "-j" "--jobs=3x" "--bogus"; do
 done
 run -j 99999999999 "$sample" </dev/null
 expect "a thread count over the cap reads with the cap" test "$status" -eq 0 -a "$(wc -l <out)" -eq 1
+run --progress "$sample" missing.xls "$sample" </dev/null
+expect "progress ends with the records counted by status" \
+  test "$(tail -n 1 err)" = "docoutline-batch: 3 records: 2 ok, 1 not-found"
 
 # A list with empty entries and a path holding a newline, NUL-separated; '-' reads it
 # where it stands among the arguments, once.
@@ -76,7 +79,7 @@ status=0
 "$batch" --no-progress "$sample" >/dev/full 2>err || status=$?
 expect "a full disk gives status 1 and a message (got $status)" test "$status" -eq 1 -a -s err
 run </
-expect "unreadable standard input is status 2 (got $status)" test "$status" -eq 2 -a -s err
+expect "unreadable standard input is status 1 (got $status)" test "$status" -eq 1 -a -s err
 
 [ "$fail" -eq 0 ] && echo "batch command line: all checks passed"
 exit "$fail"

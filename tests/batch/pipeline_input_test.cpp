@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -16,11 +18,13 @@
 
 #include "input.h"
 #include "pipeline.h"
+#include "read_record.h"
 
 namespace batch {
 namespace {
 
 std::atomic<int> g_processed{0};
+std::atomic<int> g_processedWhileTheFirstWasMade{0};
 
 class EchoWorker final : public Worker {
  public:
@@ -29,6 +33,7 @@ class EchoWorker final : public Worker {
     const int micros = item.path == "0" ? 100000 : static_cast<int>(random_() % 200);
     std::this_thread::sleep_for(std::chrono::microseconds(micros));
     line = item.path + (item.known ? " known" : "") + "\n";
+    if (item.path == "0") g_processedWhileTheFirstWasMade = g_processed.load();
     ++g_processed;
   }
 
@@ -38,13 +43,15 @@ class EchoWorker final : public Worker {
 
 class CollectLines final : public LineSink {
  public:
-  void Write(std::string_view line) override {
-    if (lines.empty()) processedAtFirstWrite = g_processed.load();
-    lines.emplace_back(line);
+  void Write(std::string_view text, std::uint64_t count) override {
+    for (std::size_t end; (end = text.find('\n')) != std::string_view::npos; text.remove_prefix(end + 1)) {
+      lines.emplace_back(text.substr(0, end + 1));
+      --count;
+    }
+    EXPECT_EQ(count, 0u);
+    EXPECT_TRUE(text.empty());
   }
-  void Idle() override {}
   std::vector<std::string> lines;
-  int processedAtFirstWrite = 0;
 };
 
 TEST(Pipeline, WritesInInputOrderAndHoldsBackAtMostTheRing) {
@@ -55,14 +62,14 @@ TEST(Pipeline, WritesInInputOrderAndHoldsBackAtMostTheRing) {
     struct Numbers final : ItemSource {
       Next Take(Item& item) override {
         if (produced == 500) return Next::kEnd;
-        if (produced % 50 == 0 && !read) return Next::kRead;
+        if (produced % 50 == 0 && !read) return Next::kFetch;
         read = false;
         item.path = std::to_string(produced);
         item.known = produced % 7 == 0;
         ++produced;
         return Next::kItem;
       }
-      void ReadInput() override { read = true; }
+      void Fetch() override { read = true; }
       int produced = 0;
       bool read = false;
     } numbers;
@@ -72,7 +79,7 @@ TEST(Pipeline, WritesInInputOrderAndHoldsBackAtMostTheRing) {
     for (int i = 0; i < 500; ++i) {
       EXPECT_EQ(sink.lines[static_cast<std::size_t>(i)], std::to_string(i) + (i % 7 == 0 ? " known\n" : "\n"));
     }
-    EXPECT_LE(sink.processedAtFirstWrite, static_cast<int>(std::max(kMinSlots, kSlotsPerWorker * workers)));
+    EXPECT_LT(g_processedWhileTheFirstWasMade, static_cast<int>(std::max(kMinSlots, kSlotsPerWorker * workers)));
   }
 }
 
@@ -87,8 +94,8 @@ std::vector<Seen> Gather(PathSource& source) {
   std::vector<Seen> seen;
   Item item;
   for (Next next; (next = source.Take(item)) != Next::kEnd;) {
-    if (next == Next::kRead) {
-      source.ReadInput();
+    if (next == Next::kFetch) {
+      source.Fetch();
     } else {
       seen.push_back({item.path, item.known, item.status, item.check});
     }
@@ -139,39 +146,59 @@ TEST(Input, WalksSortedAndNeverFollowsOrOpensWhatIsNoRegularFile) {
     EXPECT_EQ(seen[i].status, expected[i].status) << seen[i].path;
     EXPECT_EQ(seen[i].check, expected[i].check) << seen[i].path;
   }
-  EXPECT_TRUE(ExistsAndIsNotRegular((root / "f").c_str()));
-  EXPECT_TRUE(ExistsAndIsNotRegular((root / "e").c_str()));
-  EXPECT_FALSE(ExistsAndIsNotRegular((root / "h").c_str()));
-  EXPECT_FALSE(ExistsAndIsNotRegular((root / "g").c_str()));
+  // A path from a list is looked at before it is opened: only a regular file is.
+  const auto looked = [](const fs::path& path) {
+    Record record;
+    ReaderState state;
+    ReadRecord(path.c_str(), record, state, true);
+    return record.status;
+  };
+  EXPECT_EQ(looked(root / "f"), Status::kNotRegularFile);
+  EXPECT_EQ(looked(root / "e"), Status::kNotRegularFile);
+  EXPECT_EQ(looked(root / "h"), Status::kUnknownFormat);  // an empty file, opened
+  EXPECT_EQ(looked(root / "g"), Status::kNotFound);
   fs::remove_all(root);
 }
 
-TEST(Input, ListsSplitOnTheSeparatorOnly) {
+// The list, served a few bytes per read, then its end or the failure of a read.
+std::string_view g_list;
+int g_listError = 0;
+ssize_t ReadServedList(int, void* buffer, std::size_t size) {
+  if (g_list.empty() && g_listError != 0) {
+    errno = g_listError;
+    return -1;
+  }
+  const std::size_t n = std::min({size, g_list.size(), std::size_t{7}});
+  std::copy_n(g_list.data(), n, static_cast<char*>(buffer));
+  g_list.remove_prefix(n);
+  return static_cast<ssize_t>(n);
+}
+
+TEST(Input, ListsSplitOnTheSeparatorOnlyAndEndWhereAReadFails) {
   struct Case {
     std::string list;
     char separator;
     std::vector<std::string> paths;
+    int error = 0;  // the read after the list fails with it
   };
   const Case cases[] = {
       {"a\n\nb c\n", '\n', {"a", "b c"}},
       {"a\nb", '\n', {"a", "b"}},
       {std::string("new\nline\0\0last", 15), '\0', {"new\nline", "last"}},
       {std::string(70000, 'x') + "\ny", '\n', {std::string(kMaxListedPath, 'x'), "y"}},  // cut, never unbounded
+      {"a\nb\npart", '\n', {"a", "b"}, EIO},  // no record of the part read, nor of what follows
   };
   for (const Case& c : cases) {
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    std::thread writer([&] {
-      EXPECT_EQ(::write(fds[1], c.list.data(), c.list.size()), static_cast<ssize_t>(c.list.size()));
-      ::close(fds[1]);
-    });
-    PathSource source({"-"}, fds[0], c.separator);
+    g_list = c.list;
+    g_listError = c.error;
+    PathSource source({"-", "after"}, 0, c.separator, &ReadServedList);
     const std::vector<Seen> seen = Gather(source);
-    writer.join();
-    ::close(fds[0]);
-    EXPECT_EQ(source.ListError(), 0);
-    ASSERT_EQ(seen.size(), c.paths.size());
-    for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i].path, c.paths[i]);
+    EXPECT_EQ(source.ListError(), c.error);
+    std::vector<std::string> paths;
+    for (const Seen& s : seen) paths.push_back(s.path);
+    std::vector<std::string> expected = c.paths;
+    if (c.error == 0) expected.push_back("after");
+    EXPECT_EQ(paths, expected);
   }
 }
 

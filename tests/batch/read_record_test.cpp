@@ -8,16 +8,21 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "doc_writer.h"
+#include "pipeline.h"
 #include "readers/byte_source.h"
+#include "zip_writer.h"
 
 namespace batch {
 namespace {
@@ -38,6 +43,16 @@ class FailingSource final : public readers::ByteSource {
   int ReadAt(std::uint64_t, std::span<std::uint8_t>) override { return EIO; }
 };
 std::unique_ptr<readers::ByteSource> ServeFailing(const char*) { return std::make_unique<FailingSource>(); }
+
+// A file that shrank to its first 512 bytes after the open learnt its size.
+class ShrunkSource final : public readers::ByteSource {
+ public:
+  std::uint64_t Size() const override { return g_served->size(); }
+  int ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
+    return readers::MemorySource(std::span<const std::uint8_t>(*g_served).first(512)).ReadAt(offset, out);
+  }
+};
+std::unique_ptr<readers::ByteSource> ServeShrunk(const char*) { return std::make_unique<ShrunkSource>(); }
 
 Record ReadServed(const Bytes* document, readers::SourceOpener opener = &Serve) {
   g_served = document;
@@ -63,11 +78,12 @@ TEST(ReadRecord, GivesEachClassOfDocumentItsStatusAndReason) {
     Status status;
     std::string detail;
     bool headings, parts;
+    readers::SourceOpener opener = &Serve;
   };
   const std::vector<Case> cases = {
       {"missing", nullptr, Status::kNotFound, "", false, false},
-      {"not a compound file", [] { return Bytes{'n', 'o', 't', ' ', 'a', ' ', 'd', 'o', 'c'}; },
-       Status::kUnknownFormat, "", false, false},
+      {"not a compound file", [] { return Bytes{'n', 'o', 't', ' ', 'a', ' ', 'd', 'o', 'c'}; }, Status::kUnknownFormat,
+       "", false, false},
       {"no summary stream", [] { return BuildCompoundFile({StreamOf(kSummaryName, SummaryInfoStream())}).bytes; },
        Status::kNoSummary, "", false, false},
       {"only the user-defined section",
@@ -131,20 +147,34 @@ TEST(ReadRecord, GivesEachClassOfDocumentItsStatusAndReason) {
        },
        Status::kOk, "", true, true},
       {"a file whose reads fail", [] { return Bytes{}; }, Status::kIoError, "read (header): Input/output error", false,
-       false},
+       false, &ServeFailing},
+      {"a file that shrank after it was opened: damage, never io-error",
+       [] {
+         return SimpleDocument({{"Sheets", 1}}, {"a"});
+       },
+       Status::kDamaged, "header: ends early", false, false, &ServeShrunk},
+      {"a zip that is no package", [] { return BuildZip({ZipItem("mimetype", "application/zip", 0)}); },
+       Status::kUnknownFormat, "", false, false},
+      {"a package that shrank under the reader",
+       [] {
+         return BuildZip(PackageItems(PropertiesXml(OutlineXml({{"Sheets", 1}}, {"a"}))));
+       },
+       Status::kDamaged, "zip end record: ends early", false, false, &ServeShrunk},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const Bytes document = c.make ? c.make() : Bytes{};
-    const bool failing = c.status == Status::kIoError;
-    const Record record = failing ? ReadServed(nullptr, &ServeFailing) : ReadServed(c.make ? &document : nullptr);
+    const Record record = ReadServed(c.make ? &document : nullptr, c.opener);
     EXPECT_EQ(StatusWord(record.status), StatusWord(c.status));
     EXPECT_EQ(record.detail, c.detail);
     EXPECT_EQ(record.hasHeadings, c.headings);
     EXPECT_EQ(record.hasParts, c.parts);
     // The container is what the first bytes showed, whatever became of the reading.
-    const bool signed_ = c.make && c.status != Status::kUnknownFormat && c.status != Status::kIoError;
-    EXPECT_EQ(record.container, signed_ ? Container::kCompoundFile : Container::kNone);
+    const bool shown = c.make && c.status != Status::kIoError && document.size() > 4;
+    EXPECT_EQ(record.container, !shown                ? Container::kNone
+                                : document[0] == 'P'  ? Container::kZip
+                                : document[0] == 0xD0 ? Container::kCompoundFile
+                                                      : Container::kNone);
   }
 }
 
@@ -191,6 +221,76 @@ TEST(ReadRecord, ReportsOpenFaultsOfRealFiles) {
   ReadRecord(path.c_str(), record);
   EXPECT_EQ(record.status, Status::kLocked);
   ::close(fd);
+  std::remove(path.c_str());
+  ::rmdir(folder);
+}
+
+TEST(ReadRecord, TheSamePathOnFourThreadsNeverDropsALockAnotherThreadHolds) {
+  // The classic lock belongs to the process, and closing any descriptor of the file
+  // drops it. While this thread holds the file open, four threads read it over and
+  // over: a writer (this process's own open file, whose lock conflicts with classic
+  // locks) must be kept out throughout, and every record must be whole once it lets go.
+  char folder[] = "/tmp/batch-lock-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/doc.xls";
+  WriteFile(path, SimpleDocument({{"Sheets", 1}}, {"a"}));
+  const int writer = ::open(path.c_str(), O_RDWR);  // closed last: its close would drop the locks too
+  ASSERT_GE(writer, 0);
+  const auto writerGetsIn = [writer] {
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    if (::fcntl(writer, F_OFD_SETLK, &lock) != 0) return false;
+    lock.l_type = F_UNLCK;
+    ::fcntl(writer, F_OFD_SETLK, &lock);
+    return true;
+  };
+  const bool previous = readers::SetClassicLock(true);
+  std::unique_ptr<readers::ByteSource> held;
+  ASSERT_TRUE(readers::OpenSource(path.c_str(), held).ok());
+
+  struct SamePath final : ItemSource {
+    Next Take(Item& item) override {
+      if (left == 0) return Next::kEnd;
+      --left;
+      item.path = path;
+      return Next::kItem;
+    }
+    void Fetch() override {}
+    std::string path;
+    int left = 2000;
+  } same;
+  same.path = path;
+  struct StatusOnly final : Worker {
+    void Process(const Item& item, std::string& line) override {
+      ReadRecord(item.path.c_str(), record);
+      line = std::string(StatusWord(record.status)) + "\n";
+    }
+    Record record;
+  };
+  struct Tally final : LineSink {
+    void Write(std::string_view lines, std::uint64_t) override {
+      for (std::size_t end; (end = lines.find('\n')) != std::string_view::npos; lines.remove_prefix(end + 1)) {
+        ++statuses[std::string(lines.substr(0, end + 1))];
+      }
+    }
+    std::map<std::string, int> statuses;
+  } tally;
+  std::thread run([&] {
+    RunPipeline(
+        4, same, [] { return std::make_unique<StatusOnly>(); }, tally);
+  });
+  int refused = 0;
+  for (int i = 0; i < 200; ++i, ++refused) {
+    if (writerGetsIn()) break;
+    std::this_thread::sleep_for(std::chrono::microseconds(250));
+  }
+  EXPECT_EQ(refused, 200) << "the writer got in while the file was held";
+  held.reset();
+  run.join();
+  readers::SetClassicLock(previous);
+  EXPECT_EQ(tally.statuses, (std::map<std::string, int>{{"ok\n", 2000}}));
+  EXPECT_TRUE(writerGetsIn()) << "a lock outlived the reads";
+  ::close(writer);
   std::remove(path.c_str());
   ::rmdir(folder);
 }

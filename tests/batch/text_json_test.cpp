@@ -31,6 +31,7 @@ TEST(TextDecoder, ConvertsEachCodePageAndReplacesWhatDoesNotConvert) {
       {932, "\x93\xFA\x96\x7B", false, "\u65E5\u672C"},
       {932, "A\x93", false, "A\uFFFD"},  // a lead byte cut at the end of the string
       {10000, "\x80\xA5", false, "\u00C4\u2022"},
+      {10002, "\xA4\x75\xA7\x40\xAA\xED", false, "\u5DE5\u4F5C\u8868"},  // a Mac Traditional Chinese sheet name
       {1251, "\xCF\xF0\xE8", false, "\u041F\u0440\u0438"},
       {1258, "a", false, "a"},           // 1258 holds back a base letter until the string is flushed
       {1258, "a\xCC", false, "\u00E0"},  // ... to compose it with a following accent
@@ -55,7 +56,8 @@ TEST(TextDecoder, AsciiNeedsNoConversionWhereTheCodePageKeepsIt) {
   for (int b = 1; b < 0x80; ++b) ascii.push_back(static_cast<char>(b));
   TextDecoder decoder;
   for (const int page :
-       {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258, 10000, 28591, 28592, 28605}) {
+       {874,   932,   936,   949,   950,   1250,  1251,  1252,  1253,  1254,  1255,  1256,  1257,  1258,  10000,
+        10001, 10002, 10003, 10004, 10005, 10006, 10007, 10008, 10029, 10079, 10081, 28591, 28592, 28605}) {
     const iconv_t cd = iconv_open("UTF-8", IconvName(static_cast<std::uint16_t>(page)).c_str());
     ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1)) << page;
     std::string converted(ascii.size() * 4, '\0');
@@ -111,6 +113,8 @@ TEST(Json, TimesAreRfc3339InUtcWithTheFileSystemsDigits) {
       {{1796802099, 123456789}, "2026-12-09T07:41:39.123456789Z"},
       {{1796802099, 500000000}, "2026-12-09T07:41:39.5Z"},
       {{-1, 1000}, "1969-12-31T23:59:59.000001Z"},
+      {{951782400, 0}, "2000-02-29T00:00:00Z"},
+      {{253402300799, 999999999}, "9999-12-31T23:59:59.999999999Z"},
   };
   for (const auto& [time, text] : cases) {
     std::string out;

@@ -23,13 +23,16 @@ std::uint64_t SectorOffset(const FileState& f, std::uint32_t sector) {
 }
 
 // Fills `out` with the bytes at `offset` of the file, zeros for any past its end. The
-// one read of the file's bytes.
+// one read of the file's bytes. A file that no longer holds bytes it held when it was
+// opened (it shrank under the reader) is shorter than the structure being read says:
+// that structure ends early, which is damage; kIo is kept for a failed system call.
 Fault ReadZeroFilled(FileState& f, std::uint64_t offset, std::span<std::uint8_t> out, Structure where) {
   const std::size_t held =
       offset < f.fileSize ? static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), f.fileSize - offset)) : 0;
   if (held > 0) {
-    if (const int error = f.source->ReadAt(offset, out.first(held)); error != 0)
-      return Fault{Defect::kIo, where, error};
+    const int error = f.source->ReadAt(offset, out.first(held));
+    if (error == kSourceEnded) return Damage(Defect::kEndsEarly, where);
+    if (error != 0) return Fault{Defect::kIo, where, error};
   }
   std::fill(out.begin() + static_cast<std::ptrdiff_t>(held), out.end(), std::uint8_t{0});
   return kOk;
@@ -96,7 +99,7 @@ Fault TableNext(FileState& f, std::uint32_t sector, std::uint32_t& next) {
   if (tableIndex == f.lastTableIndex) {
     tableSector = f.lastTableSector;
   } else if (tableIndex < kHeaderTableEntries) {
-    tableSector = f.headerTable[tableIndex];
+    tableSector = U32At(f.header, kHeaderTableAt + 4ull * tableIndex);
   } else {
     const std::uint32_t k = tableIndex - kHeaderTableEntries;
     const std::uint32_t perIndexSector = perSector - 1;
@@ -278,6 +281,10 @@ namespace {
 // rather than keep what one large document needed for every document after it.
 constexpr std::size_t kKeptSlots = 1024;
 
+// The slots a set starts with, and goes back to when cleared: most chains are short,
+// and emptying the slots one long chain needed would cost every later one.
+constexpr std::size_t kFirstSlots = 64;
+
 // The slot of `sector` in a table of a power-of-two size: where it is, or the free slot
 // where it belongs (linear probing from a multiplicative hash).
 std::size_t SlotOf(const std::vector<std::uint32_t>& slots, std::uint32_t sector) {
@@ -293,7 +300,7 @@ bool SectorSet::Insert(std::uint32_t sector) {
   if (2 * (used_ + 1) > slots_.size()) {
     // Grow to keep the load at most one half.
     std::vector<std::uint32_t> old = std::move(slots_);
-    slots_.assign(std::max<std::size_t>(64, 4 * old.size()), kNoStream);
+    slots_.assign(std::max(kFirstSlots, 4 * old.size()), kNoStream);
     for (const std::uint32_t s : old) {
       if (s != kNoStream) slots_[SlotOf(slots_, s)] = s;
     }
@@ -307,10 +314,10 @@ bool SectorSet::Insert(std::uint32_t sector) {
 
 void SectorSet::Clear() {
   if (used_ == 0) return;
-  if (slots_.size() > kKeptSlots) {
+  if (slots_.capacity() > kKeptSlots) {
     std::vector<std::uint32_t>().swap(slots_);
   } else {
-    std::fill(slots_.begin(), slots_.end(), kNoStream);
+    slots_.assign(kFirstSlots, kNoStream);  // the memory stays
   }
   used_ = 0;
 }
@@ -413,7 +420,7 @@ Fault OpenCompoundFile(ByteSource& source, CompoundFile& file) {
   for (Chain* c : {&f.indexChain, &f.directory, &f.miniTable, &f.miniStream, &f.stream}) {
     c->Reset(Structure::kNone, Link::kTable, kEndOfChain);
   }
-  std::array<std::uint8_t, kHeaderBytes> head = {};
+  std::array<std::uint8_t, kHeaderBytes>& head = f.header;
   if (const Fault fault = ReadCached(f, 0, head, Structure::kHeader); !fault.ok()) return fault;
   if (f.fileSize < kSignature.size() ||
       !std::equal(kSignature.begin(), kSignature.end(), head.begin() + kSignatureAt)) {
@@ -428,9 +435,6 @@ Fault OpenCompoundFile(ByteSource& source, CompoundFile& file) {
   f.sectorSize = 1u << shift;
   f.sectorCount = f.fileSize > f.sectorSize ? (f.fileSize - 1) / f.sectorSize : 0;
   f.tableSectorCount = U32At(head, kTableSectorCountAt);
-  for (std::size_t i = 0; i < kHeaderTableEntries; ++i) {
-    f.headerTable[i] = U32At(head, kHeaderTableAt + 4 * i);
-  }
   const std::uint32_t firstIndexSector = U32At(head, kFirstIndexSectorAt);
   f.indexChain.Reset(Structure::kIndexChain, Link::kIndex,
                      firstIndexSector > kMaxRegularSector ? kEndOfChain : firstIndexSector);

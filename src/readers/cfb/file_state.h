@@ -101,7 +101,9 @@ struct FileState {
   std::uint32_t sectorSize = 512;
   std::uint64_t sectorCount = 0;  // sectors that start inside the file
   std::uint32_t tableSectorCount = 0;
-  std::array<std::uint32_t, kHeaderTableEntries> headerTable = {};
+  // The header as read: its table of the first allocation-table sectors is looked up
+  // where a walk needs an entry, since most documents need one or two of its 109.
+  std::array<std::uint8_t, kHeaderBytes> header = {};
   // The allocation-table sector found last, by its place in the table: a chain walk
   // reads many entries of one table sector in a row.
   std::uint32_t lastTableIndex = UINT32_MAX;

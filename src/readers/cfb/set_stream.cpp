@@ -18,7 +18,8 @@ const char16_t* StreamNameOf(const FMTID& fmtid) {
 }  // namespace
 
 Fault ReadSetStream(CompoundFile& file, const FMTID& fmtid, SetStream& out) {
-  out = SetStream();
+  out.bytes.clear();  // its memory is kept for the next set read into it
+  out.section = propset::Section();
   const char16_t* name = StreamNameOf(fmtid);
   if (name == nullptr) return Fault{Defect::kStreamNotFound, Structure::kDirectoryTree, 0};
   DirEntry entry;

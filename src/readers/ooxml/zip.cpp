@@ -65,6 +65,12 @@ constexpr std::uint16_t kMethodDeflated = 8;
 
 Fault Damage(Defect defect, Structure where) { return Fault{defect, where, 0}; }
 
+// The fault of a read that failed: a file that shrank since it was opened is shorter
+// than its structures say, which is damage; anything else is the system call's.
+Fault ReadFault(int error, Structure where) {
+  return error == kSourceEnded ? Damage(Defect::kEndsEarly, where) : Fault{Defect::kIo, where, error};
+}
+
 bool Holds(const HeldBytes& held, std::uint64_t offset, std::uint64_t length) {
   return offset >= held.offset && offset - held.offset <= held.size && length <= held.size - (offset - held.offset);
 }
@@ -82,7 +88,7 @@ Fault Refill(ZipArchive& zip, HeldBytes& buffer, std::uint64_t offset, std::size
   buffer.offset = offset;
   buffer.size = 0;
   if (const int error = zip.source->ReadAt(offset, std::span<std::uint8_t>(buffer.bytes).first(size)); error != 0) {
-    return Fault{Defect::kIo, where, error};
+    return ReadFault(error, where);
   }
   buffer.size = size;
   return kOk;
@@ -128,7 +134,7 @@ Fault ReadTail(ZipArchive& zip, std::size_t length) {
   const std::size_t had = tail.size;
   const std::span<std::uint8_t> more = std::span<std::uint8_t>(tail.bytes).subspan(room - length, length - had);
   if (const int error = zip.source->ReadAt(zip.fileSize - length, more); error != 0) {
-    return Fault{Defect::kIo, Structure::kZipEnd, error};
+    return ReadFault(error, Structure::kZipEnd);
   }
   tail.start = room - length;
   tail.size = length;

@@ -15,8 +15,9 @@ enum class Container : std::uint8_t {
 };
 
 // Reads the first bytes of `source` and says which container they begin. A source too
-// short for a signature is kUnknown; only a failed read is a fault (kIo, at kHeader:
-// the first bytes are the header of either container).
+// short for a signature (also one that shrank below it after it was opened) is
+// kUnknown; only a failed system call is a fault (kIo, at kHeader: the first bytes are
+// the header of either container).
 Fault IdentifyContainer(ByteSource& source, Container& container);
 
 }  // namespace readers

@@ -15,14 +15,14 @@ enum class Defect : std::uint8_t {
   kPermissionDenied,  // the file or a directory on its path may not be read
   kNotRegularFile,    // a directory, FIFO, device or socket
   kLocked,            // another process holds a write lock on the file
-  kIo,                // a system call failed, or the file shrank under the reader: `error` holds the errno
+  kIo,                // a system call failed: `error` holds the errno
   // The compound file.
   kNotCompoundFile,  // shorter than a header, or no signature
   kBadSectorSize,    // a sector size other than 512 or 4096 bytes
   kBadSectorId,      // a marker where a sector is needed, or a sector that starts past the end of the file
   kOutOfRange,       // a table entry, directory entry or mini sector beyond what holds them
   kLoop,             // a chain or tree comes back to where it has already been
-  kEndsEarly,        // a chain ends before the position or size needed
+  kEndsEarly,        // a chain ends before the position or size needed, or the file before a structure
   kNoRoot,           // the first directory entry is not the root
   kStreamNotFound,   // no stream of that name among the root storage's children
   kStreamTooLarge,   // a property-set stream larger than the readers accept

@@ -24,13 +24,17 @@ inline constexpr std::uint64_t kMaxPropertyStreamBytes = 2'097'152;
 inline constexpr std::uint64_t kDecodedBytesPerSectionByte = 6;
 
 // Metadata (header, allocation-table, mini-table and directory entries, mini sectors)
-// is read in blocks of this size through a small cache; 512 divides every sector size
-// and holds whole directory entries, mini sectors and table entries.
-inline constexpr std::size_t kBlockBytes = 512;
+// is read in blocks of this size through a small cache. A block is a page: reading one
+// from the page cache costs about what reading 512 bytes does, and it holds eight
+// 512-byte sectors, which in a small document are often the header's neighbours, the
+// table and the directory together, so one read serves what took several. It is a
+// whole sector of either size, and sectors start on its multiples of 512, so a
+// directory entry, a mini sector or a table entry never straddles two blocks.
+inline constexpr std::size_t kBlockBytes = 4096;
 
 // Blocks kept by that cache: enough for the table sectors of the few chains walked at
 // once (directory, mini table, mini stream, one stream) without re-reading them.
-inline constexpr std::size_t kCachedBlocks = 32;
+inline constexpr std::size_t kCachedBlocks = 8;
 
 // Directory entries one lookup may visit. A root storage with a million children is
 // far beyond any real document; the walk's visited set grows with the entries read,

@@ -28,7 +28,8 @@ struct SetStream {
 // user-defined set that shares the latter's stream), at most
 // limits::kMaxPropertyStreamBytes of it by its declared size, and finds the set's
 // section in it. Values are then decoded only from bytes the file holds: a document
-// cut inside its property set lists its values whole or not at all.
+// cut inside its property set lists its values whole or not at all. `out` may hold an
+// earlier set: its buffer is reused.
 Fault ReadSetStream(CompoundFile& file, const FMTID& fmtid, SetStream& out);
 
 }  // namespace readers::cfb
