@@ -1,7 +1,7 @@
 // The property-set interface's vocabulary, as its callers know it: result codes, access
-// modes, interface ids, property specifications, and the calls that free and copy
-// values. The value records themselves (PROPVARIANT, the VT_* codes, the property and
-// format identifiers) are the readers' own, handed out unchanged.
+// modes, interface ids, the records that name properties (PROPSPEC), and the calls that
+// free and copy values. The value records themselves (PROPVARIANT, the VT_* codes, the
+// property and format identifiers) are the readers' own, handed out unchanged.
 #pragma once
 
 #include <cstdint>
