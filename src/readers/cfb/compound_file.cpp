@@ -10,8 +10,6 @@
 namespace readers::cfb {
 namespace {
 
-constexpr std::array<std::uint8_t, 8> kSignature = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-
 Fault Damage(Defect defect, Structure where) { return Fault{defect, where, 0}; }
 
 bool SectorPresent(const FileState& f, std::uint32_t sector) {
@@ -30,9 +28,7 @@ Fault ReadZeroFilled(FileState& f, std::uint64_t offset, std::span<std::uint8_t>
   const std::size_t held =
       offset < f.fileSize ? static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), f.fileSize - offset)) : 0;
   if (held > 0) {
-    const int error = f.source->ReadAt(offset, out.first(held));
-    if (error == kSourceEnded) return Damage(Defect::kEndsEarly, where);
-    if (error != 0) return Fault{Defect::kIo, where, error};
+    if (const Fault fault = ReadFault(f.source->ReadAt(offset, out.first(held)), where); !fault.ok()) return fault;
   }
   std::fill(out.begin() + static_cast<std::ptrdiff_t>(held), out.end(), std::uint8_t{0});
   return kOk;

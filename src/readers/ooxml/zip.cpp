@@ -65,12 +65,6 @@ constexpr std::uint16_t kMethodDeflated = 8;
 
 Fault Damage(Defect defect, Structure where) { return Fault{defect, where, 0}; }
 
-// The fault of a read that failed: a file that shrank since it was opened is shorter
-// than its structures say, which is damage; anything else is the system call's.
-Fault ReadFault(int error, Structure where) {
-  return error == kSourceEnded ? Damage(Defect::kEndsEarly, where) : Fault{Defect::kIo, where, error};
-}
-
 bool Holds(const HeldBytes& held, std::uint64_t offset, std::uint64_t length) {
   return offset >= held.offset && offset - held.offset <= held.size && length <= held.size - (offset - held.offset);
 }
@@ -87,8 +81,9 @@ Fault Refill(ZipArchive& zip, HeldBytes& buffer, std::uint64_t offset, std::size
   buffer.start = 0;
   buffer.offset = offset;
   buffer.size = 0;
-  if (const int error = zip.source->ReadAt(offset, std::span<std::uint8_t>(buffer.bytes).first(size)); error != 0) {
-    return ReadFault(error, where);
+  if (const Fault f = ReadFault(zip.source->ReadAt(offset, std::span<std::uint8_t>(buffer.bytes).first(size)), where);
+      !f.ok()) {
+    return f;
   }
   buffer.size = size;
   return kOk;
@@ -133,8 +128,8 @@ Fault ReadTail(ZipArchive& zip, std::size_t length) {
   // The tail fills the buffer from its end, so that a longer tail only adds in front.
   const std::size_t had = tail.size;
   const std::span<std::uint8_t> more = std::span<std::uint8_t>(tail.bytes).subspan(room - length, length - had);
-  if (const int error = zip.source->ReadAt(zip.fileSize - length, more); error != 0) {
-    return ReadFault(error, Structure::kZipEnd);
+  if (const Fault f = ReadFault(zip.source->ReadAt(zip.fileSize - length, more), Structure::kZipEnd); !f.ok()) {
+    return f;
   }
   tail.start = room - length;
   tail.size = length;

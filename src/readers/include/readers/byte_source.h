@@ -17,6 +17,15 @@ namespace readers {
 // the readers take it as a file shorter than its structures say, which is damage.
 inline constexpr int kSourceEnded = -1;
 
+// The fault of ReadAt's result `error` while reading `where`: none for 0; a source that
+// ended early is shorter than that structure says, which is damage (kEndsEarly); any
+// other is the failed call's (kIo).
+inline Fault ReadFault(int error, Structure where) {
+  if (error == 0) return kOk;
+  if (error == kSourceEnded) return Fault{Defect::kEndsEarly, where, 0};
+  return Fault{Defect::kIo, where, error};
+}
+
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
