@@ -32,6 +32,7 @@ inline constexpr std::uint32_t kMiniSectorBytes = 64;     // fixed by the format
 //     0x48 right sibling (4)
 inline constexpr std::size_t kHeaderBytes = 512;
 inline constexpr std::size_t kSignatureAt = 0x00;
+inline constexpr std::array<std::uint8_t, 8> kSignature = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 inline constexpr std::size_t kSectorShiftAt = 0x1E;
 inline constexpr std::size_t kTableSectorCountAt = 0x2C;
 inline constexpr std::size_t kFirstDirectorySectorAt = 0x30;
