@@ -32,9 +32,7 @@ bool AppendHeadingText(std::span<const PROPVARIANT> pairs, std::uint64_t group, 
     return false;
   }
   if (v.vt != VT_LPWSTR) return false;
-  const std::span<const char16_t> units = WideStringUnits(v.pwszVal);
-  EncodeUtf8(
-      units.size(), [&](std::size_t i) { return units[i]; }, [&](char c) { out.push_back(c); });
+  out += Utf16ToUtf8(WideStringUnits(v.pwszVal));
   return true;
 }
 
