@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fault_print.h"
+#include "readers/limits.h"
 #include "readers/outline.h"
 #include "zip_writer.h"
 
@@ -48,9 +49,9 @@ struct Outcome {
   std::string outline;
 };
 
-Outcome Read(const Bytes& bytes) {
+// Reads `bytes` with `package`, a reader that may have read others before.
+Outcome Read(const Bytes& bytes, Package& package) {
   MemorySource source(bytes);
-  Package package;
   PROPVARIANT pairs, titles;
   PropVariantInit(&pairs);
   PropVariantInit(&titles);
@@ -59,6 +60,11 @@ Outcome Read(const Bytes& bytes) {
   ClearValue(pairs);
   ClearValue(titles);
   return o;
+}
+
+Outcome Read(const Bytes& bytes) {
+  Package package;
+  return Read(bytes, package);
 }
 
 const std::string kOutline =
@@ -109,6 +115,15 @@ TEST(Package, ReadsTheOutlineByTheRulesAndSaysWhichCheckFired) {
       "\"&lol;&lol;&lol;\">]><Properties>&lol2;</Properties>";
   std::string deep;
   for (int i = 0; i < 100000; ++i) deep += "<a>";
+  std::string limit;  // an outline of exactly the most elements read
+  for (std::size_t i = 0; i < limits::kMaxOutlineElements; ++i) limit += "<vt:lpstr/>";
+  // A fake end record in the comment, whose own comment does not reach the file's end.
+  const std::string fakeEnd = std::string("PK\5\6", 4) + std::string(18, '\0') + "the end";
+  // Entries before the target whose records fill the directory window but for the
+  // target's fixed fields: the target's name lies past the window's edge.
+  constexpr std::size_t kFillers = 834, kFillerName = 111;  // 65 + 57 + 834 * (46 + 111) = 131060
+  static_assert(65 + 57 + kFillers * (46 + kFillerName) + 46 < limits::kZipWindowBytes &&
+                65 + 57 + kFillers * (46 + kFillerName) + 46 + 16 > limits::kZipWindowBytes);
   const std::vector<Case> cases = {
       // The zip.
       {"deflated", testdoc::BuildZip(Package()), kOk, kListed},
@@ -132,6 +147,17 @@ TEST(Package, ReadsTheOutlineByTheRulesAndSaysWhichCheckFired) {
                          {"", true}),
        kOk, kListed},
       {"the longest comment", testdoc::BuildZip(Package(), {std::string(65535, 'c'), false}), kOk, kListed},
+      {"a comment holding an end record", testdoc::BuildZip(Package(), {fakeEnd, false}), kOk, kListed},
+      {"a directory larger than the window, the target across its edge",
+       testdoc::BuildZip(With(Package(),
+                              [](Items& i) {
+                                for (std::size_t k = 0; k < kFillers; ++k) {
+                                  std::string name = "filler/" + std::to_string(k);
+                                  i.insert(i.begin() + 2, ZipItem(name + std::string(kFillerName - name.size(), 'f'), "",
+                                                                  0));
+                                }
+                              })),
+       kOk, kListed},
       {"names in other case",
        testdoc::BuildZip(With(Package(),
                               [](Items& i) {
@@ -170,6 +196,17 @@ TEST(Package, ReadsTheOutlineByTheRulesAndSaysWhichCheckFired) {
        ""},
       {"data that does not inflate", testdoc::BuildZip(WithApp([](ZipItem& z) { z.compressed = "\xFF\xFF\xFF"; })),
        Bad(D::kBadData, S::kProperties), ""},
+      {"bytes after the deflated data, in its compressed size",
+       testdoc::BuildZip(With(Package(), [](Items& i) { i[1].trailing = i[2].trailing = std::string(64, 'x'); })),
+       kOk, kListed},
+      {"deflated data padded out with empty stored blocks",
+       testdoc::BuildZip(WithApp([](ZipItem& z) {
+         z.data = "";
+         std::string empty("\0\0\0\xFF\xFF", 5);  // stored, not final, no bytes
+         for (std::uint64_t n = 0; n * 5 <= limits::kMaxPartInputBytes; ++n) z.trailing += empty;
+         z.compressed = "";
+       })),
+       Bad(D::kStreamTooLarge, S::kProperties), ""},
       {"local header past the end", testdoc::BuildZip(WithApp([](ZipItem& z) { z.localHeader = 1u << 30; })),
        Bad(D::kRunsPastEnd, S::kProperties), ""},
       {"declared over 16 MiB", testdoc::BuildZip(WithApp([](ZipItem& z) { z.declaredSize = (16u << 20) + 1; })),
@@ -203,6 +240,14 @@ TEST(Package, ReadsTheOutlineByTheRulesAndSaysWhichCheckFired) {
        Bad(D::kNotWellFormed, S::kProperties), ""},
       {"nested 100,000 deep", testdoc::BuildZip(PackageItems(PropertiesXml(deep))), Bad(D::kOverLimit, S::kProperties),
        ""},
+      {"a comment longer than a token may be",
+       testdoc::BuildZip(Package("<!--" + std::string(limits::kMaxXmlTokenBytes + limits::kPartChunkBytes, 'x') + "-->")),
+       Bad(D::kOverLimit, S::kProperties), ""},
+      {"an outline of exactly the limit, then another element",
+       testdoc::BuildZip(Package(Variants("") + Titles(limit) + "<AppVersion>1.0</AppVersion>")), kOk,
+       "|" + std::string(limits::kMaxOutlineElements - 1, ',')},
+      {"one element more", testdoc::BuildZip(Package(Variants("") + Titles(limit + "<vt:lpstr/>"))),
+       Bad(D::kOverLimit, S::kProperties), ""},
       {"UTF-16 with a byte-order mark", testdoc::BuildZip(PackageItems(utf16)), kOk, kListed},
       {"strict namespaces", testdoc::BuildZip(PackageItems(strict)), kOk, kListed},
       {"prefixes are not namespaces", testdoc::BuildZip(PackageItems(prefixed)), kOk, "H=0|A"},
@@ -244,6 +289,18 @@ TEST(Package, ReadsTheOutlineByTheRulesAndSaysWhichCheckFired) {
     if (c.fault.ok()) {
       EXPECT_EQ(o.outline, c.outline);
     }
+  }
+  // One reader for all, as a batch worker keeps it: each failing package reads as it
+  // does alone, and leaves nothing that changes the sound package read after it.
+  const Bytes sound = testdoc::BuildZip(Package());
+  ooxml::Package shared;
+  for (const Case& c : cases) {
+    if (c.fault.ok()) continue;
+    SCOPED_TRACE(std::string("after: ") + c.what);
+    EXPECT_EQ(Read(c.bytes, shared).fault, c.fault);
+    const Outcome next = Read(sound, shared);
+    EXPECT_EQ(next.fault, kOk);
+    EXPECT_EQ(next.outline, kListed);
   }
 }
 

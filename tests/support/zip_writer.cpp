@@ -41,7 +41,8 @@ Bytes BuildZip(const std::vector<ZipItem>& items, const ZipOptions& options) {
   Bytes out;
   std::vector<Written> written;
   for (const ZipItem& item : items) {
-    const std::string data = item.compressed ? *item.compressed : item.method == 8 ? Deflate(item.data) : item.data;
+    const std::string data =
+        (item.compressed ? *item.compressed : item.method == 8 ? Deflate(item.data) : item.data) + item.trailing;
     const auto crc = item.crc.value_or(static_cast<std::uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(item.data.data()), static_cast<uInt>(item.data.size()))));
     const std::uint64_t size = item.declaredSize.value_or(item.data.size());

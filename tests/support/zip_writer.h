@@ -26,6 +26,7 @@ struct ZipItem {
   std::optional<std::uint64_t> declaredSize;  // the uncompressed size written
   std::optional<std::uint64_t> localHeader;   // the local header offset written
   std::optional<std::string> compressed;      // the data bytes written, as they are
+  std::string trailing;                       // bytes after the data, counted in its compressed size
   // Only a directory entry, for data written elsewhere (a benchmark's sparse gigabyte):
   // `localHeader`, `declaredSize` and `crc` say where and what it is, stored.
   bool directoryOnly = false;

@@ -398,24 +398,38 @@ CompoundFile::~CompoundFile() = default;
 CompoundFile::CompoundFile(CompoundFile&&) noexcept = default;
 CompoundFile& CompoundFile::operator=(CompoundFile&&) noexcept = default;
 
+namespace detail {
+
+void FileState::Reset(ByteSource& from) {
+  source = &from;
+  fileSize = from.Size();
+  sectorShift = 9;
+  sectorSize = 512;
+  sectorCount = 0;
+  tableSectorCount = 0;
+  header.fill(0);
+  lastTableIndex = UINT32_MAX;
+  lastTableSector = 0;
+  for (Chain* c : {&indexChain, &directory, &miniTable, &miniStream, &stream}) {
+    c->Reset(Structure::kNone, Link::kTable, kEndOfChain);
+  }
+  miniStreamSize = 0;
+  rootChild = kNoStream;
+  cache.resize(limits::kCachedBlocks);
+  for (CachedBlock& block : cache) {
+    block.index = UINT64_MAX;
+    block.lastUse = 0;
+  }
+  useClock = 0;
+  lastBlock = 0;
+}
+
+}  // namespace detail
+
 Fault OpenCompoundFile(ByteSource& source, CompoundFile& file) {
   if (!file.state) file.state = std::make_unique<FileState>();
   FileState& f = *file.state;
-  // A state that read another document keeps its memory, and nothing else.
-  f.source = &source;
-  f.fileSize = source.Size();
-  f.sectorShift = 9;
-  f.sectorSize = 512;
-  f.sectorCount = 0;
-  f.tableSectorCount = 0;
-  f.lastTableIndex = UINT32_MAX;
-  f.miniStreamSize = 0;
-  f.rootChild = kNoStream;
-  f.cache.resize(limits::kCachedBlocks);
-  for (CachedBlock& block : f.cache) block.index = UINT64_MAX;
-  for (Chain* c : {&f.indexChain, &f.directory, &f.miniTable, &f.miniStream, &f.stream}) {
-    c->Reset(Structure::kNone, Link::kTable, kEndOfChain);
-  }
+  f.Reset(source);
   std::array<std::uint8_t, kHeaderBytes>& head = f.header;
   if (const Fault fault = ReadCached(f, 0, head, Structure::kHeader); !fault.ok()) return fault;
   if (f.fileSize < kSignature.size() ||

@@ -96,6 +96,10 @@ struct CachedBlock {
 namespace detail {
 
 struct FileState {
+  // Makes this the state of the file `from` holds, as if no other had been read: every
+  // field below is set; only the memory of the chains and the cache stays.
+  void Reset(ByteSource& from);
+
   ByteSource* source = nullptr;
   std::uint64_t fileSize = 0;
   std::uint32_t sectorShift = 9;

@@ -140,6 +140,15 @@ std::size_t Unescape(std::string& text, std::size_t from) {
     pending = 0;
   };
   for (std::size_t i = from; i < text.size();) {
+    // A run up to the next underscore holds no escape: it moves down as a block.
+    const std::size_t run = std::min(text.find('_', i), text.size()) - i;
+    if (run > 0) {
+      flush();
+      if (out != i) text.replace(out, run, text, i, run);  // out < i: the copy never overtakes itself
+      out += run;
+      i += run;
+      continue;
+    }
     const int unit = EscapedUnit(std::string_view(text).substr(i));
     if (unit < 0) {
       flush();
@@ -299,7 +308,6 @@ class PropertiesReader final : public XmlHandler {
       return true;
     }
     if (!root_) return true;
-    if (headings.size() + parts.size() >= limits::kMaxOutlineElements) return false;
     if (depth == 2) {
       section_ = Section::kNone;
       vectorSeen_ = false;
@@ -317,13 +325,17 @@ class PropertiesReader final : public XmlHandler {
       (section_ == Section::kHeadings ? hasHeadings : hasParts) = true;
     } else if (depth == 4 && vectorOpen_) {
       if (section_ == Section::kParts) {
+        if (Full()) return false;
         parts.push_back(Element{VT_LPSTR, 0, Offset(), 0});
         if (IsVariantType(name, "lpstr") || IsVariantType(name, "lpwstr")) Collect(depth, VT_LPSTR);
         return true;
       }
       inVariant_ = IsVariantType(name, "variant");
       variantValued_ = false;
-      if (inVariant_) headings.push_back(Element{});
+      if (inVariant_) {
+        if (Full()) return false;
+        headings.push_back(Element{});
+      }
     } else if (depth == 5 && vectorOpen_ && inVariant_ && !variantValued_) {
       // A variant's value is its first child element.
       variantValued_ = true;
@@ -358,6 +370,10 @@ class PropertiesReader final : public XmlHandler {
   enum class Section : std::uint8_t { kNone, kHeadings, kParts };
 
   std::uint32_t Offset() const { return static_cast<std::uint32_t>(text.size()); }
+
+  // Only the outline's own elements count toward its limit, so that whatever follows
+  // an outline of exactly the limit still reads.
+  bool Full() const { return headings.size() + parts.size() == limits::kMaxOutlineElements; }
 
   // The element's character data is collected at the end of `text`.
   void Collect(std::size_t depth, VARTYPE vt) {
@@ -402,10 +418,17 @@ class PropertiesReader final : public XmlHandler {
 namespace detail {
 
 struct PackageState {
-  ZipArchive zip;
+  ZipArchive zip;  // started afresh by OpenZip
   XmlPart xml;
   RelationshipsReader relationships;
   PropertiesReader properties;
+
+  // What a package may leave behind, before the next one is read.
+  void Reset() {
+    xml.Reset();
+    relationships.Reset();
+    properties.Reset();
+  }
 };
 
 }  // namespace detail
@@ -428,8 +451,7 @@ Package& Package::operator=(Package&&) noexcept = default;
 Fault ReadPackageOutline(ByteSource& source, Package& package, PROPVARIANT& headingPairs, PROPVARIANT& titlesOfParts) {
   if (!package.state) package.state = std::make_unique<detail::PackageState>();
   detail::PackageState& s = *package.state;
-  s.relationships.Reset();
-  s.properties.Reset();
+  s.Reset();
   if (const Fault f = OpenZip(source, s.zip); !f.ok()) return f;
 
   ZipEntry entry;

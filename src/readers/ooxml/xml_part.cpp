@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <random>
+#include <utility>
 
 #include "readers/limits.h"
 
@@ -13,28 +13,43 @@ namespace {
 // Splits expanded names, "namespace" kSeparator "local"; no namespace name holds it.
 constexpr XML_Char kSeparator = ' ';
 
-// The parser's memory, counted for the thread that uses it: each block carries its size
-// before it, and a block that would take the thread past the cap is refused, which the
-// parser reports as running out of memory.
-thread_local std::size_t t_parserBytes = 0;
+// The parser's memory, counted for the parser that holds it: the memory functions take
+// no argument to say which parser calls, so every call into the parser that may
+// allocate or free names its counter here first (a Counting), on its own thread. Each
+// block carries its size before it, and a block that would take the parser past the
+// cap is refused, which the parser reports as running out of memory.
+thread_local std::size_t* t_parserBytes = nullptr;
+
+class Counting {
+ public:
+  explicit Counting(std::size_t& bytes) : previous_(std::exchange(t_parserBytes, &bytes)) {}
+  ~Counting() { t_parserBytes = previous_; }
+  Counting(const Counting&) = delete;
+  Counting& operator=(const Counting&) = delete;
+
+ private:
+  std::size_t* previous_;
+};
 
 struct alignas(std::max_align_t) BlockSize {
   std::size_t bytes;
 };
 
 void* Allocate(std::size_t bytes) {
-  if (bytes > limits::kMaxXmlParserBytes - std::min(t_parserBytes, limits::kMaxXmlParserBytes)) return nullptr;
+  std::size_t& held = *t_parserBytes;
+  if (bytes > limits::kMaxXmlParserBytes - std::min(held, limits::kMaxXmlParserBytes)) return nullptr;
   auto* block = static_cast<BlockSize*>(std::malloc(sizeof(BlockSize) + bytes));
   if (block == nullptr) return nullptr;
   block->bytes = bytes;
-  t_parserBytes += bytes;
+  held += bytes;
   return block + 1;
 }
 
 void Free(void* pointer) {
   if (pointer == nullptr) return;
   BlockSize* block = static_cast<BlockSize*>(pointer) - 1;
-  t_parserBytes -= std::min(t_parserBytes, block->bytes);
+  std::size_t& held = *t_parserBytes;
+  held -= std::min(held, block->bytes);
   std::free(block);
 }
 
@@ -80,39 +95,63 @@ const XML_Char* Attribute(const XML_Char** attributes, std::string_view name) {
   return nullptr;
 }
 
-XmlPart::~XmlPart() {
-  if (parser_ != nullptr) XML_ParserFree(parser_);
+XmlPart::~XmlPart() { Reset(); }
+
+void XmlPart::Reset() {
+  if (parser_ != nullptr) {
+    const Counting counting(parserBytes_);
+    XML_ParserFree(parser_);
+  }
+  parser_ = nullptr;
+  parserBytes_ = 0;
+  handler_ = nullptr;
+  where_ = Structure::kNone;
+  depth_ = 0;
+  reported_ = false;
+  unreported_ = 0;
+  stop_ = kOk;
 }
 
 Fault XmlPart::Begin(XmlHandler& handler, Structure where) {
-  if (parser_ == nullptr) {
-    parser_ = XML_ParserCreate_MM(nullptr, &kMemory, &kSeparator);
-  } else if (XML_ParserReset(parser_, nullptr) != XML_TRUE) {
+  const Counting counting(parserBytes_);
+  if (parser_ != nullptr && XML_ParserReset(parser_, nullptr) != XML_TRUE) {
     XML_ParserFree(parser_);
-    parser_ = XML_ParserCreate_MM(nullptr, &kMemory, &kSeparator);
+    parser_ = nullptr;
   }
+  if (parser_ == nullptr) parser_ = XML_ParserCreate_MM(nullptr, &kMemory, &kSeparator);
   if (parser_ == nullptr) return Fault{Defect::kOverLimit, where, 0};
   handler_ = &handler;
   where_ = where;
   depth_ = 0;
+  reported_ = false;
+  unreported_ = 0;
   stop_ = kOk;
   XML_SetHashSalt(parser_, NextHashSalt());
   XML_SetUserData(parser_, this);
   XML_SetElementHandler(parser_, &XmlPart::OnStart, &XmlPart::OnEnd);
   XML_SetCharacterDataHandler(parser_, &XmlPart::OnText);
   XML_SetStartDoctypeDeclHandler(parser_, &XmlPart::OnDoctype);
+  // Everything else the parser reports (comments, processing instructions, the XML
+  // declaration, white space outside the root) only shows that a token has ended.
+  XML_SetDefaultHandlerExpand(parser_, &XmlPart::OnOther);
   return kOk;
 }
 
 Fault XmlPart::Parse(const char* bytes, std::size_t size, bool last) {
+  const Counting counting(parserBytes_);
   while (size > 0 || last) {
-    const std::size_t piece = std::min<std::size_t>(size, std::numeric_limits<int>::max());
+    // A token still open after this many bytes is refused before the parser scans it
+    // yet again (it starts an unfinished token over each time more bytes come).
+    if (unreported_ > limits::kMaxXmlTokenBytes) return Fault{Defect::kOverLimit, where_, 0};
+    const std::size_t piece = std::min(size, limits::kPartChunkBytes);
     const bool final = last && piece == size;
+    reported_ = false;
     if (XML_Parse(parser_, bytes, static_cast<int>(piece), final ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) {
       if (!stop_.ok()) return stop_;
       const XML_Error error = XML_GetErrorCode(parser_);
       return Fault{error == XML_ERROR_NO_MEMORY ? Defect::kOverLimit : Defect::kNotWellFormed, where_, 0};
     }
+    unreported_ = (reported_ ? 0 : unreported_) + piece;
     bytes += piece;
     size -= piece;
     if (final) break;
@@ -128,6 +167,7 @@ Fault XmlPart::Finish() { return Parse(nullptr, 0, true); }
 
 void XmlPart::OnStart(void* self, const XML_Char* name, const XML_Char** attributes) {
   auto* part = static_cast<XmlPart*>(self);
+  part->reported_ = true;
   if (++part->depth_ > limits::kMaxXmlDepth || !part->handler_->Start(part->depth_, Split(name), attributes)) {
     part->stop_ = Fault{Defect::kOverLimit, part->where_, 0};
     XML_StopParser(part->parser_, XML_FALSE);
@@ -136,11 +176,13 @@ void XmlPart::OnStart(void* self, const XML_Char* name, const XML_Char** attribu
 
 void XmlPart::OnEnd(void* self, const XML_Char*) {
   auto* part = static_cast<XmlPart*>(self);
+  part->reported_ = true;
   part->handler_->End(part->depth_--);
 }
 
 void XmlPart::OnText(void* self, const XML_Char* text, int length) {
   auto* part = static_cast<XmlPart*>(self);
+  part->reported_ = true;
   part->handler_->Text(part->depth_, std::string_view(text, static_cast<std::size_t>(length)));
 }
 
@@ -149,5 +191,7 @@ void XmlPart::OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_
   part->stop_ = Fault{Defect::kHasDoctype, part->where_, 0};
   XML_StopParser(part->parser_, XML_FALSE);
 }
+
+void XmlPart::OnOther(void* self, const XML_Char*, int) { static_cast<XmlPart*>(self)->reported_ = true; }
 
 }  // namespace readers::ooxml

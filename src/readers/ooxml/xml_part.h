@@ -4,9 +4,10 @@
 //
 // Guarantees: a document type declaration stops the parsing where it starts
 // (kHasDoctype), so no entity is ever declared or expanded; nesting deeper than
-// limits::kMaxXmlDepth, parser memory beyond limits::kMaxXmlParserBytes and a handler
-// that has had enough stop it too (kOverLimit); anything else that is not well-formed
-// is kNotWellFormed.
+// limits::kMaxXmlDepth, parser memory beyond limits::kMaxXmlParserBytes, a token longer
+// than limits::kMaxXmlTokenBytes and a handler that has had enough stop it too
+// (kOverLimit); anything else that is not well-formed is kNotWellFormed. What one
+// document leaves in the parser never changes how the next one reads.
 #pragma once
 
 #include <expat.h>
@@ -45,7 +46,7 @@ class XmlHandler {
 // The value of the attribute without a namespace named `name`, or null.
 const XML_Char* Attribute(const XML_Char** attributes, std::string_view name);
 
-// One parser, kept for part after part.
+// One parser, kept for the parts of a document.
 class XmlPart final : public ChunkSink {
  public:
   XmlPart() = default;
@@ -53,7 +54,10 @@ class XmlPart final : public ChunkSink {
   XmlPart(const XmlPart&) = delete;
   XmlPart& operator=(const XmlPart&) = delete;
 
-  // Starts a new document for `handler`; faults name `where`.
+  // A new package begins: the parser is given back, so that its memory limit and all
+  // it kept (free lists, the input buffer a long token grew) start as for the first.
+  void Reset();
+  // Starts a new part for `handler`; faults name `where`.
   Fault Begin(XmlHandler& handler, Structure where);
   // The next bytes of the document.
   Fault Take(std::span<const std::uint8_t> chunk) override;
@@ -66,12 +70,16 @@ class XmlPart final : public ChunkSink {
   static void OnEnd(void* self, const XML_Char* name);
   static void OnText(void* self, const XML_Char* text, int length);
   static void OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int);
+  static void OnOther(void* self, const XML_Char*, int);
 
   XML_Parser parser_ = nullptr;
+  std::size_t parserBytes_ = 0;  // what parser_ holds; the memory limit counts these
   XmlHandler* handler_ = nullptr;
   Structure where_ = Structure::kNone;
   std::size_t depth_ = 0;
-  Fault stop_;  // why the parsing was stopped from a handler
+  bool reported_ = false;    // the parser reported something during the last call
+  std::size_t unreported_ = 0;  // bytes handed since then: at least the open token's length
+  Fault stop_;               // why the parsing was stopped from a handler
 };
 
 }  // namespace readers::ooxml

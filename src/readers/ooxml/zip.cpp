@@ -34,6 +34,7 @@ constexpr std::uint32_t kEndSignature = 0x06054B50;
 constexpr std::size_t kEndBytes = 22;
 constexpr std::size_t kEndDirectorySizeAt = 0x0C;
 constexpr std::size_t kEndDirectoryOffsetAt = 0x10;
+constexpr std::size_t kEndCommentLengthAt = 0x14;
 constexpr std::size_t kMaxCommentBytes = 65535;
 constexpr std::uint32_t kLocatorSignature = 0x07064B50;
 constexpr std::size_t kLocatorBytes = 20;
@@ -142,16 +143,26 @@ std::span<const std::uint8_t> TailFrom(const HeldBytes& tail, std::uint64_t offs
   return ViewOf(tail, offset, static_cast<std::size_t>(tail.offset + tail.size - offset));
 }
 
-// The offset of the last end record in the tail, if any.
-bool FindEnd(const HeldBytes& tail, std::uint64_t& at) {
+// The end record in the tail: of the signatures that leave room for a record, the
+// earliest whose comment reaches exactly the end of the file (`exact`), since a comment
+// may hold a signature and even a record, but no writer puts bytes after the comment;
+// else the last. False when the tail holds none.
+bool FindEnd(const HeldBytes& tail, std::uint64_t fileSize, std::uint64_t& at, bool& exact) {
   const std::span<const std::uint8_t> bytes = TailFrom(tail, tail.offset);
+  bool found = false;
+  exact = false;
   for (std::size_t i = bytes.size() >= kEndBytes ? bytes.size() - kEndBytes + 1 : 0; i-- > 0;) {
-    if (U32At(bytes, i) == kEndSignature) {
-      at = tail.offset + i;
-      return true;
+    if (U32At(bytes, i) != kEndSignature) continue;
+    const std::uint64_t offset = tail.offset + i;
+    if (offset + kEndBytes + U16At(bytes, i + kEndCommentLengthAt) == fileSize) {
+      at = offset;
+      exact = true;
+    } else if (!found && !exact) {
+      at = offset;
     }
+    found = true;
   }
-  return false;
+  return found;
 }
 
 // The ZIP64 end record's directory, when a locator stands just before the end record.
@@ -208,26 +219,39 @@ bool SameName(std::span<const std::uint8_t> stored, std::string_view name) {
   return true;
 }
 
-Fault Inflate(ZipArchive& zip, const ZipEntry& e, std::uint64_t dataAt, Structure where, ChunkSink& sink,
-              std::uint32_t& crc) {
+// Makes the inflater ready for a new stream: inflateReset puts its state back but
+// leaves its input where the last stream stopped, and a stream that ended early (a
+// fault, a sink that had enough, bytes after its last block) left some unread there.
+bool StartInflater(ZipArchive& zip) {
   if (!zip.inflaterReady) {
-    if (inflateInit2(&zip.inflater, -MAX_WBITS) != Z_OK) return Damage(Defect::kOverLimit, where);
+    zip.inflater = z_stream{};
+    if (inflateInit2(&zip.inflater, -MAX_WBITS) != Z_OK) return false;
     zip.inflaterReady = true;
   } else if (inflateReset(&zip.inflater) != Z_OK) {
-    return Damage(Defect::kBadData, where);
+    return false;
   }
+  zip.inflater.next_in = nullptr;
+  zip.inflater.avail_in = 0;
+  return true;
+}
+
+Fault Inflate(ZipArchive& zip, const ZipEntry& e, std::uint64_t dataAt, Structure where, ChunkSink& sink,
+              std::uint32_t& crc) {
+  if (!StartInflater(zip)) return Damage(Defect::kOverLimit, where);
   zip.inflated.resize(limits::kPartChunkBytes);
+  // The stream is read no further than its declared size, nor past what a part within
+  // the limit can take; it ends where its last block ends, whatever follows.
+  const std::uint64_t input = std::min(e.compressedSize, limits::kMaxPartInputBytes);
   std::uint64_t consumed = 0;
   std::uint64_t produced = 0;
   for (;;) {
-    if (zip.inflater.avail_in == 0 && consumed < e.compressedSize) {
-      const auto length =
-          static_cast<std::size_t>(std::min<std::uint64_t>(limits::kPartChunkBytes, e.compressedSize - consumed));
-      std::span<const std::uint8_t> input;
-      if (const Fault f = Stretch(zip, zip.chunk, dataAt + consumed, length, where, input); !f.ok()) return f;
-      consumed += input.size();
-      zip.inflater.next_in = const_cast<Bytef*>(input.data());  // zlib reads through it only
-      zip.inflater.avail_in = static_cast<uInt>(input.size());
+    if (zip.inflater.avail_in == 0 && consumed < input) {
+      const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(limits::kPartChunkBytes, input - consumed));
+      std::span<const std::uint8_t> chunk;
+      if (const Fault f = Stretch(zip, zip.chunk, dataAt + consumed, length, where, chunk); !f.ok()) return f;
+      consumed += chunk.size();
+      zip.inflater.next_in = const_cast<Bytef*>(chunk.data());  // zlib reads through it only
+      zip.inflater.avail_in = static_cast<uInt>(chunk.size());
     }
     zip.inflater.next_out = zip.inflated.data();
     zip.inflater.avail_out = static_cast<uInt>(zip.inflated.size());
@@ -240,9 +264,12 @@ Fault Inflate(ZipArchive& zip, const ZipEntry& e, std::uint64_t dataAt, Structur
       if (const Fault f = sink.Take(std::span<const std::uint8_t>(zip.inflated).first(out)); !f.ok()) return f;
     }
     if (result == Z_STREAM_END) return kOk;
-    // No progress with all the input given: the stream ends before its end.
-    const bool starved = zip.inflater.avail_in == 0 && consumed == e.compressedSize && out == 0;
-    if ((result != Z_OK && result != Z_BUF_ERROR) || starved) return Damage(Defect::kBadData, where);
+    if (result != Z_OK && result != Z_BUF_ERROR) return Damage(Defect::kBadData, where);
+    // No progress with all the input given: the stream ends before its end, or it
+    // goes on past what a part may take.
+    if (zip.inflater.avail_in == 0 && consumed == input && out == 0) {
+      return Damage(input < e.compressedSize ? Defect::kStreamTooLarge : Defect::kBadData, where);
+    }
   }
 }
 
@@ -252,23 +279,36 @@ ZipArchive::~ZipArchive() {
   if (inflaterReady) inflateEnd(&inflater);
 }
 
-Fault OpenZip(ByteSource& source, ZipArchive& zip) {
-  zip.source = &source;
-  zip.fileSize = source.Size();
-  zip.tail.size = 0;
-  zip.tail.offset = zip.fileSize;
-  zip.window.size = 0;
-  zip.chunk.size = 0;
-  zip.directoryOffset = 0;
-  zip.directorySize = 0;
+void ZipArchive::Reset(ByteSource& from) {
+  source = &from;
+  fileSize = from.Size();
+  for (HeldBytes* held : {&tail, &window, &chunk}) {
+    held->start = 0;
+    held->size = 0;
+    held->offset = fileSize;  // holds nothing: no range starts past the end
+  }
+  directoryOffset = 0;
+  directorySize = 0;
+  if (inflaterReady && !StartInflater(*this)) {
+    inflateEnd(&inflater);
+    inflaterReady = false;  // made anew for the next entry
+  }
+  // `inflated` is output space only: each entry overwrites what it uses of it.
+}
 
+Fault OpenZip(ByteSource& source, ZipArchive& zip) {
+  zip.Reset(source);
+  // The tail first; the whole reach of a comment only when the tail holds no end
+  // record whose comment ends with the file.
   std::uint64_t endAt = 0;
   bool found = false;
+  bool exact = false;
   for (const std::size_t want : {limits::kZipTailBytes, kEndBytes + kMaxCommentBytes}) {
     const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(want, zip.fileSize));
     if (length <= zip.tail.size) break;
     if (const Fault f = ReadTail(zip, length); !f.ok()) return f;
-    if ((found = FindEnd(zip.tail, endAt))) break;
+    found = FindEnd(zip.tail, zip.fileSize, endAt, exact);
+    if (exact) break;
   }
   if (!found) return Damage(Defect::kMissing, Structure::kZipEnd);
   const std::span<const std::uint8_t> end = TailFrom(zip.tail, endAt);

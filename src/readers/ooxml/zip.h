@@ -6,7 +6,9 @@
 //
 // Guarantees: every read lies inside the file; every walk ends within the directory's
 // bytes; memory is the same for any archive; an entry's data is checked against its
-// CRC-32 and never inflated past limits::kMaxPartBytes.
+// CRC-32, never inflated past limits::kMaxPartBytes, and never read past
+// limits::kMaxPartInputBytes of deflated bytes; nothing of one archive or entry is left
+// for the next to read.
 #pragma once
 
 #include <zlib.h>
@@ -50,12 +52,16 @@ class ChunkSink {
 };
 
 // An open archive. Kept from one document to the next, it keeps its buffers and its
-// inflater.
+// inflater, and nothing else: OpenZip starts every archive with Reset.
 struct ZipArchive {
   ZipArchive() = default;
   ~ZipArchive();
   ZipArchive(const ZipArchive&) = delete;
   ZipArchive& operator=(const ZipArchive&) = delete;
+
+  // Makes this the archive `source` holds, as if no other had been read: every field,
+  // the inflater's state and input among them; only the buffers' memory stays.
+  void Reset(ByteSource& from);
 
   ByteSource* source = nullptr;
   std::uint64_t fileSize = 0;
@@ -69,8 +75,11 @@ struct ZipArchive {
   std::vector<std::uint8_t> inflated;  // one chunk of output
 };
 
-// Finds the end record (past a comment of up to 65,535 bytes, and through the ZIP64
-// records when present) and checks that the directory lies inside the file.
+// Starts `zip` afresh on `source` (Reset), finds the end record (past a comment of up
+// to 65,535 bytes, and through the ZIP64 records when present) and checks that the
+// directory lies inside the file. Of several end-record signatures in the tail, the one
+// whose comment reaches exactly the end of the file is the end record (a comment may
+// hold the signature); when none does, the last one.
 Fault OpenZip(ByteSource& source, ZipArchive& zip);
 
 // The first entry, in directory order, whose name equals `name` with ASCII letters
@@ -80,8 +89,10 @@ Fault FindEntry(ZipArchive& zip, std::string_view name, ZipEntry& entry, bool& f
 
 // Hands the entry's data to `sink`, inflated: stored and deflated entries only, not
 // encrypted ones; the local header must lie in the file, the data must inflate to at
-// most limits::kMaxPartBytes (kStreamTooLarge otherwise, as for a larger declared size),
-// and give the directory's CRC-32. Faults name `where`, the part being read.
+// most limits::kMaxPartBytes from at most limits::kMaxPartInputBytes (kStreamTooLarge
+// otherwise, as for a larger declared size), and give the directory's CRC-32. A
+// deflated stream ends where its last block ends: bytes after it, within the declared
+// compressed size, are not read. Faults name `where`, the part being read.
 Fault ReadEntry(ZipArchive& zip, const ZipEntry& entry, Structure where, ChunkSink& sink);
 
 }  // namespace readers::ooxml

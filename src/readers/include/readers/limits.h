@@ -59,6 +59,12 @@ inline constexpr std::size_t kZipWindowBytes = 46 + 65535 + 65535;
 // Bytes read from a part at a time, and handed to the XML parser at a time.
 inline constexpr std::size_t kPartChunkBytes = 16u << 10;
 
+// Deflated bytes read for one part: what a part of kMaxPartBytes takes in the plainest
+// coding a writer may choose (every byte a literal of 9 bits: 9/8 of it), with room for
+// block headers. Only a stream padded out (empty stored blocks, which inflate to
+// nothing) needs more, and it is refused as too large instead of being read to its end.
+inline constexpr std::uint64_t kMaxPartInputBytes = kMaxPartBytes / 8 * 9 + (64u << 10);
+
 // Elements an XML part may nest. Real relationship and extended-properties parts nest
 // four or five deep; the parser's memory grows with the depth.
 inline constexpr std::size_t kMaxXmlDepth = 256;
@@ -67,6 +73,14 @@ inline constexpr std::size_t kMaxXmlDepth = 256;
 // tens of thousands of sheets and names is far below it; a crafted part of tiny
 // elements reaches it long before its records cost the batch much memory.
 inline constexpr std::size_t kMaxOutlineElements = 1u << 20;
+
+// Bytes of a part the XML parser may be handed without reporting anything: the longest
+// single token (a tag with its attributes, a comment, a processing instruction) it is
+// let to hold. The parser scans an unfinished token again from its start each time more
+// bytes come, so a token of megabytes would cost seconds; at this bound a part of
+// kMaxPartBytes costs tens of milliseconds whatever its tokens. Real tags are under a
+// kilobyte; text is reported as it comes, so a long name or heading never nears it.
+inline constexpr std::size_t kMaxXmlTokenBytes = 64u << 10;
 
 // Memory the XML parser of one part may hold. Real parts need a few tens of kilobytes;
 // only a crafted part (megabytes of one name or attribute, or of namespace bindings)
