@@ -3,12 +3,16 @@
 //
 // Each run also checks the reader's promises: a failed read leaves both values
 // VT_EMPTY; a vector read is of the type promised, its strings are valid UTF-8 and
-// terminated, and together they hold no more text than the input could inflate to.
+// terminated, and together they hold no more text than the input could inflate to; and
+// nothing crosses from one package to the next: the input is read again after the
+// previous input, and must give the same answer.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "readers/byte_source.h"
 #include "readers/limits.h"
@@ -58,29 +62,51 @@ std::size_t CheckString(const char* s) {
   return length;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static ooxml::Package package;
-  MemorySource source(std::span<const std::uint8_t>(data, size));
+// Reads `bytes` as a package with `package`, checks the values, and says what it read:
+// the fault, then every value's type and text.
+std::string ReadChecked(ooxml::Package& package, std::span<const std::uint8_t> bytes) {
+  MemorySource source(bytes);
   PROPVARIANT pairs, titles;
   PropVariantInit(&pairs);
   PropVariantInit(&titles);
   const Fault fault = ooxml::ReadPackageOutline(source, package, pairs, titles);
   if (!fault.ok() && (pairs.vt != VT_EMPTY || titles.vt != VT_EMPTY)) Fail("values left behind by a failed read");
+  std::string answer = Describe(fault);
   std::size_t text = 0;
+  const auto string = [&](const char* s) {
+    text += CheckString(s);
+    answer.append("\0s=", 3).append(s);
+  };
   if (pairs.vt != VT_EMPTY) {
     if (pairs.vt != (VT_VECTOR | VT_VARIANT)) Fail("heading pairs of another type");
     for (const PROPVARIANT& e : std::span<const PROPVARIANT>(pairs.capropvar.pElems, pairs.capropvar.cElems)) {
-      if (e.vt == VT_LPSTR) text += CheckString(e.pszVal);
+      if (e.vt == VT_LPSTR) {
+        string(e.pszVal);
+      } else {
+        answer.append("\0", 1).append(std::to_string(e.vt)).append("=").append(std::to_string(e.ulVal));
+      }
     }
   }
+  answer.append("\0|", 2);
   if (titles.vt != VT_EMPTY) {
     if (titles.vt != (VT_VECTOR | VT_LPSTR)) Fail("titles of parts of another type");
-    for (const char* s : std::span<char* const>(titles.calpstr.pElems, titles.calpstr.cElems)) text += CheckString(s);
+    for (const char* s : std::span<char* const>(titles.calpstr.pElems, titles.calpstr.cElems)) string(s);
   }
   if (text > limits::kMaxPartBytes) Fail("more text than a part may inflate to");
   ClearValue(pairs);
   ClearValue(titles);
+  return answer;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static ooxml::Package package;
+  static std::vector<std::uint8_t> previous;
+  const std::span<const std::uint8_t> input(data, size);
+  const std::string first = ReadChecked(package, input);
+  ReadChecked(package, previous);
+  if (ReadChecked(package, input) != first) Fail("an input read otherwise after another one");
+  previous.assign(input.begin(), input.end());
   return 0;
 }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "doc_writer.h"
+#include "json.h"
 #include "pipeline.h"
 #include "readers/byte_source.h"
 #include "zip_writer.h"
@@ -293,6 +294,92 @@ TEST(ReadRecord, TheSamePathOnFourThreadsNeverDropsALockAnotherThreadHolds) {
   ::close(writer);
   std::remove(path.c_str());
   ::rmdir(folder);
+}
+
+// Documents served by name, for runs of many.
+const std::map<std::string, Bytes>* g_library = nullptr;
+
+std::unique_ptr<readers::ByteSource> ServeByName(const char* path) {
+  const auto found = g_library->find(path);
+  if (found == g_library->end()) return nullptr;
+  return std::make_unique<readers::MemorySource>(std::span<const std::uint8_t>(found->second));
+}
+
+TEST(ReadRecord, EveryDocumentReadsAsItDoesAloneWhateverCameBeforeIt) {
+  // Documents that stop a reader part way (in a part's XML, in its inflating, with
+  // bytes left unread), each followed by sound ones, on one thread and on four: every
+  // record is the one the document gets when it is read alone.
+  const std::string outline = OutlineXml({{"Sheets", 2}}, {"a", "b"});
+  const auto package = [&](const std::function<void(std::vector<ZipItem>&)>& change) {
+    std::vector<ZipItem> items = PackageItems(PropertiesXml(outline));
+    change(items);
+    return BuildZip(items);
+  };
+  const std::vector<Bytes> failing = {
+      package([](auto& i) { i[1].data = "<!DOCTYPE r [<!ENTITY e \"e\">]>" + i[1].data + std::string(40000, ' '); }),
+      package([](auto& i) { i[1].data.insert(50, "</x>") += std::string(40000, ' '); }),
+      package([](auto& i) { i[2].data.insert(200, "<x></y>") += std::string(40000, ' '); }),
+      package([](auto& i) { i[1].trailing = std::string(64, 'x'); }),
+      package([](auto& i) { i[2].compressed = std::string("\x02\x00", 2); }),  // no final block
+      package([](auto& i) { i[2].crc = 7; }),
+      package([&](auto& i) { i[2].data = PropertiesXml("<!--" + std::string(200000, 'x') + "-->" + outline); }),
+      [] {
+        Bytes cut = SimpleDocument({{"Sheets", 1}}, {"a"});
+        cut.resize(1536);
+        return cut;
+      }(),
+  };
+  std::map<std::string, Bytes> library;
+  std::vector<std::string> paths;
+  for (std::size_t i = 0; i < failing.size(); ++i) {
+    library["failing" + std::to_string(i)] = failing[i];
+    for (const char* sound : {"sound.xlsx", "sound.xls", "failing" }) {
+      paths.push_back(std::string(sound) + (sound[0] == 'f' ? std::to_string(i) : ""));
+    }
+  }
+  library["sound.xlsx"] = package([](auto&) {});
+  library["sound.xls"] = SimpleDocument({{"Sheets", 1}}, {"a"});
+  g_library = &library;
+  const readers::SourceOpener previous = readers::SetSourceOpener(&ServeByName);
+  struct Listed final : ItemSource {
+    explicit Listed(const std::vector<std::string>& all) : paths(all) {}
+    Next Take(Item& item) override {
+      if (next == paths.size()) return Next::kEnd;
+      item.path = paths[next++];
+      return Next::kItem;
+    }
+    void Fetch() override {}
+    const std::vector<std::string>& paths;
+    std::size_t next = 0;
+  };
+  struct Formatting final : Worker {
+    void Process(const Item& item, std::string& line) override {
+      ReadRecord(item.path.c_str(), record, state);
+      FormatRecord(line, item.path, record, decoder);
+    }
+    Record record;
+    ReaderState state;
+    TextDecoder decoder;
+  };
+  struct Lines final : LineSink {
+    void Write(std::string_view lines, std::uint64_t) override { all.append(lines); }
+    std::string all;
+  };
+  std::string alone;
+  for (const std::string& path : paths) {
+    Item item;
+    item.path = path;
+    Formatting().Process(item, alone);
+  }
+  for (const unsigned threads : {1u, 4u}) {
+    SCOPED_TRACE(threads);
+    Listed listed(paths);
+    Lines lines;
+    RunPipeline(threads, listed, [] { return std::make_unique<Formatting>(); }, lines);
+    EXPECT_EQ(lines.all, alone);
+  }
+  readers::SetSourceOpener(previous);
+  g_library = nullptr;
 }
 
 }  // namespace
