@@ -471,10 +471,10 @@ TEST(CompoundFile, Version4AndPartialLastSectors) {
   };
   // The summary stream, padded with zeros, holds the last sectors; or the directory, with
   // unused slots at its end, does. A stream the file ends inside is cut there; a sector
-  // of its chain that lies wholly past the end is damage, as anywhere else.
+  // of its chain that lies wholly past the end is damage: the file ends early.
   for (const Cut& cut :
-       {Cut{9, 100, true, kOk}, Cut{9, 511, true, kOk}, Cut{9, 512, true, Bad(D::kBadSectorId, S::kStreamChain)},
-        Cut{9, 1000, true, kOk}, Cut{12, 3500, true, kOk}, Cut{12, 4096, true, Bad(D::kBadSectorId, S::kStreamChain)},
+       {Cut{9, 100, true, kOk}, Cut{9, 511, true, kOk}, Cut{9, 512, true, Bad(D::kEndsEarly, S::kStreamChain)},
+        Cut{9, 1000, true, kOk}, Cut{12, 3500, true, kOk}, Cut{12, 4096, true, Bad(D::kEndsEarly, S::kStreamChain)},
         Cut{12, 2000, false, kOk}}) {
     CfbOptions o = Options(cut.shift);
     o.placeLast = {std::u16string(kDocSummaryName)};

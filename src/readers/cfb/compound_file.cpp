@@ -16,6 +16,16 @@ bool SectorPresent(const FileState& f, std::uint32_t sector) {
   return sector <= kMaxRegularSector && sector < f.sectorCount;
 }
 
+// Why `sector` is no sector of this file. A number the allocation table describes, but
+// whose sector starts past the end of the file, is a file shorter than its header and
+// table say: it was cut (a copy or download that stopped), and it ends early there. Any
+// other number is bad.
+Fault MissingSector(const FileState& f, std::uint32_t sector, Structure where) {
+  const std::uint64_t described = static_cast<std::uint64_t>(f.tableSectorCount) * (f.sectorSize / 4);
+  const bool cut = sector <= kMaxRegularSector && sector >= f.sectorCount && sector < described;
+  return Damage(cut ? Defect::kEndsEarly : Defect::kBadSectorId, where);
+}
+
 std::uint64_t SectorOffset(const FileState& f, std::uint32_t sector) {
   return (static_cast<std::uint64_t>(sector) + 1) << f.sectorShift;
 }
@@ -104,7 +114,7 @@ Fault TableNext(FileState& f, std::uint32_t sector, std::uint32_t& next) {
     const std::uint64_t at = SectorOffset(f, indexSector) + 4ull * (k % perIndexSector);
     if (const Fault fault = ReadU32Cached(f, at, tableSector, Structure::kIndexChain); !fault.ok()) return fault;
   }
-  if (!SectorPresent(f, tableSector)) return Damage(Defect::kBadSectorId, Structure::kTable);
+  if (!SectorPresent(f, tableSector)) return MissingSector(f, tableSector, Structure::kTable);
   f.lastTableIndex = tableIndex;
   f.lastTableSector = tableSector;
   return ReadU32Cached(f, SectorOffset(f, tableSector) + 4ull * (sector % perSector), next, Structure::kTable);
@@ -128,7 +138,7 @@ Fault CheckMember(const FileState& f, const Chain& c, std::uint32_t sector) {
     }
     return kOk;
   }
-  return SectorPresent(f, sector) ? kOk : Damage(Defect::kBadSectorId, c.where);
+  return SectorPresent(f, sector) ? kOk : MissingSector(f, sector, c.where);
 }
 
 char16_t UpperCase(char16_t u) {
@@ -180,9 +190,10 @@ Fault Descend(FileState& f, std::u16string_view name, DirEntry& entry) {
 
 // When the descent finds nothing (damage, an unordered tree, a storage of that name):
 // a walk of the whole sibling tree of the root's children, never into child storages,
-// taking the lowest-indexed match. The first damage met is the answer when nothing
-// matches.
-Fault WalkRootChildren(FileState& f, std::u16string_view name, DirEntry& entry) {
+// taking for each name the lowest-indexed match. Returns the first damage met (kOk
+// when none); only a failed read ends the walk early.
+Fault WalkRootChildren(FileState& f, std::span<const std::u16string_view> names, std::span<DirEntry> entries,
+                       std::span<bool> found) {
   VisitedEntries seen;
   seen.Set(0);
   std::vector<std::uint32_t> pending = {f.rootChild};
@@ -190,7 +201,6 @@ Fault WalkRootChildren(FileState& f, std::u16string_view name, DirEntry& entry) 
   const auto note = [&damage](const Fault& fault) {
     if (damage.ok()) damage = fault;
   };
-  bool found = false;
   for (std::uint32_t visits = 0; !pending.empty();) {
     const std::uint32_t current = pending.back();
     pending.pop_back();
@@ -210,15 +220,16 @@ Fault WalkRootChildren(FileState& f, std::u16string_view name, DirEntry& entry) 
       continue;
     }
     seen.Set(current);
-    if (IsStream(e) && CompareNames(name, e.Name()) == 0 && (!found || current < entry.index)) {
-      entry = e;
-      found = true;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (IsStream(e) && CompareNames(names[i], e.Name()) == 0 && (!found[i] || current < entries[i].index)) {
+        entries[i] = e;
+        found[i] = true;
+      }
     }
     pending.push_back(e.left);
     pending.push_back(e.right);
   }
-  if (found) return kOk;
-  return damage.ok() ? Damage(Defect::kStreamNotFound, Structure::kDirectoryTree) : damage;
+  return damage;
 }
 
 // Appends `length` bytes at `offset` of the file to `out`.
@@ -464,21 +475,55 @@ Fault OpenCompoundFile(ByteSource& source, CompoundFile& file) {
 Fault FindRootStream(CompoundFile& file, std::u16string_view name, DirEntry& entry) {
   FileState& f = *file.state;
   if (const Fault fault = Descend(f, name, entry); fault.ok() || fault.defect == Defect::kIo) return fault;
-  return WalkRootChildren(f, name, entry);
+  bool found = false;
+  const Fault damage = WalkRootChildren(f, std::span(&name, 1), std::span(&entry, 1), std::span(&found, 1));
+  if (found || damage.defect == Defect::kIo) return found ? kOk : damage;
+  return damage.ok() ? Damage(Defect::kStreamNotFound, Structure::kDirectoryTree) : damage;
 }
 
-Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
+Fault FindRootStreams(CompoundFile& file, std::span<const std::u16string_view> names, std::span<DirEntry> entries,
+                      std::span<bool> found) {
   FileState& f = *file.state;
+  bool all = true;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const Fault fault = Descend(f, names[i], entries[i]);
+    if (fault.defect == Defect::kIo) return fault;
+    found[i] = fault.ok();
+    all = all && found[i];
+  }
+  if (all) return kOk;
+  const Fault damage = WalkRootChildren(f, names, entries, found);
+  return damage.defect == Defect::kIo ? damage : kOk;
+}
+
+namespace {
+
+// The first `length` bytes of the stream, `length` at most its size; a stream is in
+// the mini stream or in regular sectors by its size, not by what is read of it.
+Fault ReadStreamBytes(FileState& f, const DirEntry& entry, std::uint64_t length, std::vector<std::uint8_t>& out) {
   out.clear();
-  if (entry.size > maxBytes) return Damage(Defect::kStreamTooLarge, Structure::kNone);
   const bool mini = entry.size < kMiniStreamCutoff;
   Chain& chain = f.stream;
   chain.Reset(Structure::kStreamChain, mini ? Link::kMiniTable : Link::kTable, entry.start);
   // Never more room than the file, or the mini stream, can fill.
-  out.reserve(static_cast<std::size_t>(std::min(entry.size, mini ? f.miniStreamSize : f.fileSize)));
-  const Fault fault = mini ? ReadMiniStream(f, chain, entry.size, out) : ReadRegularStream(f, chain, entry.size, out);
+  out.reserve(static_cast<std::size_t>(std::min(length, mini ? f.miniStreamSize : f.fileSize)));
+  const Fault fault = mini ? ReadMiniStream(f, chain, length, out) : ReadRegularStream(f, chain, length, out);
   if (!fault.ok()) out.clear();
   return fault;
+}
+
+}  // namespace
+
+Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
+  if (entry.size > maxBytes) {
+    out.clear();
+    return Damage(Defect::kStreamTooLarge, Structure::kNone);
+  }
+  return ReadStreamBytes(*file.state, entry, entry.size, out);
+}
+
+Fault ReadStreamStart(CompoundFile& file, const DirEntry& entry, std::uint64_t length, std::vector<std::uint8_t>& out) {
+  return ReadStreamBytes(*file.state, entry, std::min(length, entry.size), out);
 }
 
 }  // namespace readers::cfb

@@ -19,10 +19,11 @@ enum class Defect : std::uint8_t {
   // The compound file.
   kNotCompoundFile,  // shorter than a header, or no signature
   kBadSectorSize,    // a sector size other than 512 or 4096 bytes
-  kBadSectorId,      // a marker where a sector is needed, or a sector that starts past the end of the file
+  kBadSectorId,      // a marker where a sector is needed, or a number beyond what the allocation table describes
   kOutOfRange,       // a table entry, directory entry or mini sector beyond what holds them
   kLoop,             // a chain or tree comes back to where it has already been
   kEndsEarly,        // a chain ends before the position or size needed, or the file before a structure
+                     // (also a sector the table describes that starts past the end: a file cut short)
   kNoRoot,           // the first directory entry is not the root
   kStreamNotFound,   // no stream of that name among the root storage's children
   kStreamTooLarge,   // a property-set stream larger than the readers accept
