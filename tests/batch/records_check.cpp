@@ -51,8 +51,12 @@ std::string ShapeProblem(const json& r) {
       std::end(batch::kStatusWords)) {
     return "unknown status " + status;
   }
-  const bool detailed = status == "damaged" || status == "io-error";
-  if (detailed != (r.contains("detail") && r["detail"].is_string() && !r["detail"].get<std::string>().empty())) {
+  // A detail always says why a document is damaged, unreadable or of no known format; an
+  // encrypted one names its scheme where the file states it; no other record has one.
+  const bool detailed = status == "damaged" || status == "io-error" || status == "unknown-format";
+  const bool hasDetail = r.contains("detail") && r["detail"].is_string() && !r["detail"].get<std::string>().empty();
+  if (r.contains("detail") && !hasDetail) return "empty detail";
+  if (status != "encrypted" && detailed != hasDetail) {
     return "detail present where it should not be, or missing";
   }
   if (!r.contains("container")) return "no container";

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -60,10 +61,22 @@ Fault OpenCompoundFile(ByteSource& source, CompoundFile& file);
 // tree.
 Fault FindRootStream(CompoundFile& file, std::u16string_view name, DirEntry& entry);
 
+// Finds the streams of several names among the root storage's children, each as
+// FindRootStream finds one, walking the children once at most whatever the number of
+// names: found[i] says whether names[i] is there, and entries[i] is then its entry.
+// Damage met on the way counts as absence; only a failed read is a fault.
+Fault FindRootStreams(CompoundFile& file, std::span<const std::u16string_view> names, std::span<DirEntry> entries,
+                      std::span<bool> found);
+
 // Reads a stream: exactly the bytes the file holds of it. It is cut at the first byte
 // that the file does not hold (the file ends inside one of its sectors) or, for a
 // stream in the mini stream, at the first byte past the mini stream's size. A stream
 // declared larger than maxBytes is refused unread (kStreamTooLarge).
 Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out);
+
+// Reads the first `length` bytes of a stream, or all of it when it is shorter, as
+// ReadStream reads the whole: what a check of a stream's header needs, whatever the
+// stream's size.
+Fault ReadStreamStart(CompoundFile& file, const DirEntry& entry, std::uint64_t length, std::vector<std::uint8_t>& out);
 
 }  // namespace readers::cfb

@@ -1,0 +1,36 @@
+// What a compound file shows of encryption in its directory: the streams that only an
+// encrypted document holds. Nothing is decrypted, and only an encrypted package's
+// EncryptionInfo is read (its first four bytes, which state the scheme).
+#pragma once
+
+#include <cstdint>
+
+#include "readers/cfb/compound_file.h"
+#include "readers/fault.h"
+
+namespace readers::cfb {
+
+enum class Encryption : std::uint8_t {
+  kNone,
+  // An encrypted package: an Office Open XML package kept, encrypted, in the
+  // EncryptedPackage stream, its scheme in EncryptionInfo.
+  kPackage,            // the scheme is not stated, or in a version not known here
+  kPackageAgile,       // EncryptionInfo version 4.4
+  kPackageStandard,    // 2.2, 3.2 or 4.2
+  kPackageExtensible,  // 3.3 or 4.3
+  // A legacy document whose summary is held in an encrypted stream (EncryptedSummary in
+  // a presentation, `encryption` in a spreadsheet): what RC4 CryptoAPI encryption does.
+  kSummaryCryptoApi,
+};
+
+// Looks among the root storage's children for what encryption leaves: EncryptedPackage
+// (and EncryptionInfo), else EncryptedSummary or `encryption`. Names compare without
+// regard to case, as writers vary it. Damage on the way counts as absence; only a
+// failed read is a fault.
+Fault FindEncryption(CompoundFile& file, Encryption& out);
+
+// The scheme as a person names it ("agile", "standard", "extensible", "RC4 CryptoAPI"),
+// or "" when the file states none.
+const char* EncryptionScheme(Encryption encryption);
+
+}  // namespace readers::cfb
