@@ -142,7 +142,7 @@ void FormatRecord(std::string& out, std::string_view path, const Record& record,
   out.append(",\"status\":\"");
   out.append(StatusWord(record.status));
   out.push_back('"');
-  if (record.status == Status::kDamaged || record.status == Status::kIoError) {
+  if (!record.detail.empty()) {
     out.append(",\"detail\":");
     AppendJsonString(out, record.detail);
   }

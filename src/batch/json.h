@@ -27,7 +27,8 @@ void AppendRfc3339(std::string& out, const FileTime& time);
 //   {"path":P,["path_base64":B,]"status":S,["detail":D,]"container":K|null,"codepage":N|null,
 //    ["size":Z,"mtime":T,]["headings":[{"heading":H,"count":C},...],]["parts":[...]]}
 // "path_base64" holds the path's exact bytes when they are not valid UTF-8 ("path" then
-// shows them with U+FFFD). "detail" appears for damaged and io-error only; "container" is
+// shows them with U+FFFD). "detail" appears where the record has one (damaged, io-error,
+// unknown-format; encrypted when the scheme is known); "container" is
 // "compound-file" or "zip" as the first bytes showed; "size" and "mtime" whenever the file
 // was reached; "headings" and "parts" whenever they were read. Strings are decoded to UTF-8 with `decoder`.
 void FormatRecord(std::string& out, std::string_view path, const Record& record, TextDecoder& decoder);

@@ -7,6 +7,7 @@
 
 #include "readers/byte_source.h"
 #include "readers/cfb/compound_file.h"
+#include "readers/cfb/encryption.h"
 #include "readers/cfb/property_set.h"
 #include "readers/cfb/set_stream.h"
 #include "readers/container.h"
@@ -31,7 +32,13 @@ void Stop(const Fault& fault, Record& record) {
     case Defect::kNotRegularFile: record.status = Status::kNotRegularFile; break;
     case Defect::kLocked: record.status = Status::kLocked; break;
     case Defect::kNotCompoundFile:
-    case Defect::kNotPackage: record.status = Status::kUnknownFormat; break;
+      record.status = Status::kUnknownFormat;
+      record.detail = "first bytes match no container";
+      break;
+    case Defect::kNotPackage:
+      record.status = Status::kUnknownFormat;
+      record.detail = "zip without package relationships";
+      break;
     case Defect::kStreamNotFound:
     case Defect::kNoSection:
     case Defect::kNoRelationship: record.status = Status::kNoSummary; break;
@@ -101,6 +108,20 @@ ReaderState::~ReaderState() = default;
 
 namespace {
 
+// A compound file whose outline was not read: encrypted, when its directory holds what
+// only encryption leaves. Looked for only then, so that a document with an outline
+// costs nothing more.
+void CheckEncryption(readers::cfb::CompoundFile& file, Record& record) {
+  readers::cfb::Encryption encryption = readers::cfb::Encryption::kNone;
+  if (const Fault fault = readers::cfb::FindEncryption(file, encryption); !fault.ok()) {
+    record.detail.clear();
+    return Stop(fault, record);
+  }
+  if (encryption == readers::cfb::Encryption::kNone) return;
+  record.status = Status::kEncrypted;
+  record.detail = readers::cfb::EncryptionScheme(encryption);
+}
+
 // The outline of a compound file's Document Summary Information.
 void ReadCompoundFile(readers::ByteSource& source, Record& record, ReaderState::Held& held) {
   readers::cfb::CompoundFile& file = held.file;
@@ -114,7 +135,11 @@ void ReadCompoundFile(readers::ByteSource& source, Record& record, ReaderState::
     }
   } giveBack{set};
   fault = readers::cfb::ReadSetStream(file, readers::FMTID_DocSummaryInformation, set);
-  if (!fault.ok()) return Stop(fault, record);
+  if (!fault.ok()) {
+    Stop(fault, record);
+    if (record.status == Status::kNoSummary) CheckEncryption(file, record);
+    return;
+  }
 
   record.codePage = set.section.codePage;
   const bool utf8 = set.section.codePage == 1200;
@@ -139,8 +164,11 @@ void ReadCompoundFile(readers::ByteSource& source, Record& record, ReaderState::
     outline = false;
     if (!faults[1].ok() && faults[1].defect != Defect::kNotPresent) ValueFault("parts", faults[1], record);
   }
-  if (!outline && record.status != Status::kDamaged) record.status = Status::kNoOutline;
   readers::ClearValues(values);
+  if (!outline && record.status != Status::kDamaged) {
+    record.status = Status::kNoOutline;
+    CheckEncryption(file, record);
+  }
 }
 
 // The outline of an Office Open XML package's extended properties. Its text is UTF-8;
@@ -183,7 +211,10 @@ void ReadRecord(const char* path, Record& record, ReaderState& state, bool lookF
     case readers::Container::kZip:
       record.container = Container::kZip;
       return ReadPackage(*source, record, state.held());
-    case readers::Container::kUnknown: record.status = Status::kUnknownFormat; return;
+    case readers::Container::kUnknown:
+      record.status = Status::kUnknownFormat;
+      record.detail = source->Size() == 0 ? "empty file" : "first bytes match no container";
+      return;
   }
 }
 

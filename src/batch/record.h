@@ -25,11 +25,12 @@ enum class Status : std::uint8_t {
   kUnknownFormat,     // neither container read: no compound-file or zip signature, or a zip that is no package
   kDamaged,           // a structure of the container, the set or a value is broken (detail names it)
   kTooLarge,          // the summary stream is larger than the readers accept
+  kEncrypted,         // the outline is encrypted: an encrypted package, or a summary held in an encrypted stream
 };
 
 inline constexpr std::string_view kStatusWords[] = {
     "ok",     "no-outline", "no-summary",     "not-found", "not-regular-file", "permission-denied",
-    "locked", "io-error",   "unknown-format", "damaged",   "too-large"};
+    "locked", "io-error",   "unknown-format", "damaged",   "too-large",        "encrypted"};
 
 inline std::string_view StatusWord(Status status) { return kStatusWords[static_cast<std::size_t>(status)]; }
 
@@ -63,7 +64,10 @@ struct Record {
   };
 
   Status status = Status::kOk;
-  std::string detail;  // for kDamaged and kIoError: the structure or call that failed
+  // What went wrong where the status alone does not say: the structure or call that
+  // failed (kDamaged, kIoError), what the first bytes are (kUnknownFormat), the scheme
+  // (kEncrypted, when the file states it). Empty otherwise.
+  std::string detail;
   Container container = Container::kNone;
   std::optional<std::uint64_t> size;  // set when the file was reached, with mtime
   std::optional<FileTime> mtime;

@@ -84,7 +84,39 @@ TEST(ReadRecord, GivesEachClassOfDocumentItsStatusAndReason) {
   const std::vector<Case> cases = {
       {"missing", nullptr, Status::kNotFound, "", false, false},
       {"not a compound file", [] { return Bytes{'n', 'o', 't', ' ', 'a', ' ', 'd', 'o', 'c'}; }, Status::kUnknownFormat,
-       "", false, false},
+       "first bytes match no container", false, false},
+      {"an empty file", [] { return Bytes{}; }, Status::kUnknownFormat, "empty file", false, false},
+      {"a compound file cut short",
+       [] {
+         CfbOptions directoryLast;
+         directoryLast.directoryFirst = false;
+         Bytes doc = SimpleDocument({{"Sheets", 1}}, {"a"}, directoryLast);
+         doc.resize(doc.size() / 2);
+         return doc;
+       },
+       Status::kDamaged, "directory chain: ends early", false, false},
+      {"an encrypted package",
+       [] {
+         return BuildCompoundFile({StreamOf(u"EncryptionInfo", {4, 0, 4, 0, 0x40, 0, 0, 0}),
+                                   StreamOf(u"ENCRYPTEDPACKAGE", Bytes(600, 0x5A))})
+             .bytes;
+       },
+       Status::kEncrypted, "agile", false, false},
+      {"a summary held in an encrypted stream",
+       [] {
+         return BuildCompoundFile(
+                    {StreamOf(kDocSummaryName, PropertySetStream({Section{kFmtidDocSummary, {{kPidCodepage, I2(1252)}}}})),
+                     StreamOf(u"encryption", Bytes(300, 0x5A))})
+             .bytes;
+       },
+       Status::kEncrypted, "RC4 CryptoAPI", false, false},
+      {"encrypted, its outline readable",
+       [] {
+         return BuildCompoundFile({StreamOf(kDocSummaryName, DocSummaryStream({{"Slides", 1}}, {"a"})),
+                                   StreamOf(u"EncryptedSummary", Bytes(300, 0x5A))})
+             .bytes;
+       },
+       Status::kOk, "", true, true},
       {"no summary stream", [] { return BuildCompoundFile({StreamOf(kSummaryName, SummaryInfoStream())}).bytes; },
        Status::kNoSummary, "", false, false},
       {"only the user-defined section",
@@ -155,7 +187,7 @@ TEST(ReadRecord, GivesEachClassOfDocumentItsStatusAndReason) {
        },
        Status::kDamaged, "header: ends early", false, false, &ServeShrunk},
       {"a zip that is no package", [] { return BuildZip({ZipItem("mimetype", "application/zip", 0)}); },
-       Status::kUnknownFormat, "", false, false},
+       Status::kUnknownFormat, "zip without package relationships", false, false},
       {"a package that shrank under the reader",
        [] {
          return BuildZip(PackageItems(PropertiesXml(OutlineXml({{"Sheets", 1}}, {"a"}))));
