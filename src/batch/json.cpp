@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+#include "outline/text.h"
+
 namespace batch {
 
 namespace {
@@ -30,7 +32,7 @@ void AppendJsonString(std::string& out, std::string_view text) {
     }
     if (c >= 0x80) {
       // A valid sequence is copied as it is; anything else is replaced byte by byte.
-      const std::size_t length = Utf8SequenceLength(text, at);
+      const std::size_t length = outline::Utf8SequenceLength(text, at);
       if (length != 0) {
         at += length;
         continue;
@@ -98,7 +100,7 @@ void PutDigits(char* end, unsigned value, int width) {
 
 }  // namespace
 
-void AppendRfc3339(std::string& out, const FileTime& time) {
+void AppendRfc3339(std::string& out, const outline::FileTime& time) {
   std::int64_t days = time.seconds / 86400;
   std::int64_t second = time.seconds % 86400;
   if (second < 0) {
@@ -131,10 +133,10 @@ void AppendRfc3339(std::string& out, const FileTime& time) {
   out.push_back('Z');
 }
 
-void FormatRecord(std::string& out, std::string_view path, const Record& record, TextDecoder& decoder) {
+void FormatRecord(std::string& out, std::string_view path, const Record& record) {
   out.append("{\"path\":");
   AppendJsonString(out, path);
-  if (!IsValidUtf8(path)) {
+  if (!outline::IsValidUtf8(path)) {
     out.append(",\"path_base64\":\"");
     AppendBase64(out, path);
     out.push_back('"');
@@ -147,9 +149,9 @@ void FormatRecord(std::string& out, std::string_view path, const Record& record,
     AppendJsonString(out, record.detail);
   }
   out.append(",\"container\":");
-  out.append(record.container == Container::kCompoundFile ? "\"compound-file\""
-             : record.container == Container::kZip        ? "\"zip\""
-                                                          : "null");
+  out.append(record.container == readers::Container::kCompoundFile ? "\"compound-file\""
+             : record.container == readers::Container::kZip        ? "\"zip\""
+                                                                   : "null");
   out.append(",\"codepage\":");
   out.append(record.codePage ? std::to_string(*record.codePage) : "null");
   if (record.size) {
@@ -166,7 +168,7 @@ void FormatRecord(std::string& out, std::string_view path, const Record& record,
     for (std::size_t i = 0; i < record.headings.size(); ++i) {
       if (i != 0) out.push_back(',');
       out.append("{\"heading\":");
-      AppendJsonString(out, decoder.Decode(record.TextOf(record.headings[i].text), record.codePage));
+      AppendJsonString(out, record.TextOf(record.headings[i].text));
       out.append(",\"count\":");
       out.append(std::to_string(record.headings[i].count));
       out.push_back('}');
@@ -177,7 +179,7 @@ void FormatRecord(std::string& out, std::string_view path, const Record& record,
     out.append(",\"parts\":[");
     for (std::size_t i = 0; i < record.parts.size(); ++i) {
       if (i != 0) out.push_back(',');
-      AppendJsonString(out, decoder.Decode(record.TextOf(record.parts[i]), record.codePage));
+      AppendJsonString(out, record.TextOf(record.parts[i]));
     }
     out.push_back(']');
   }

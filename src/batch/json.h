@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "record.h"
-#include "text.h"
 
 namespace batch {
 
@@ -21,7 +20,7 @@ void AppendBase64(std::string& out, std::string_view bytes);
 
 // Appends `time` in RFC 3339 form, UTC: "2026-12-09T07:41:39.123456789Z", with as many
 // digits of the second's fraction as the file system keeps (none for whole seconds).
-void AppendRfc3339(std::string& out, const FileTime& time);
+void AppendRfc3339(std::string& out, const outline::FileTime& time);
 
 // Appends the document's record as one line (ending in '\n'):
 //   {"path":P,["path_base64":B,]"status":S,["detail":D,]"container":K|null,"codepage":N|null,
@@ -30,7 +29,7 @@ void AppendRfc3339(std::string& out, const FileTime& time);
 // shows them with U+FFFD). "detail" appears where the record has one (damaged, io-error,
 // unknown-format; encrypted when the scheme is known); "container" is
 // "compound-file" or "zip" as the first bytes showed; "size" and "mtime" whenever the file
-// was reached; "headings" and "parts" whenever they were read. Strings are decoded to UTF-8 with `decoder`.
-void FormatRecord(std::string& out, std::string_view path, const Record& record, TextDecoder& decoder);
+// was reached; "headings" and "parts" whenever they were read.
+void FormatRecord(std::string& out, std::string_view path, const Record& record);
 
 }  // namespace batch

@@ -31,7 +31,6 @@
 #include "output.h"
 #include "pipeline.h"
 #include "read_record.h"
-#include "text.h"
 
 namespace {
 
@@ -80,15 +79,14 @@ class RecordWorker final : public batch::Worker {
       batch::ReadRecord(item.path.c_str(), record_, reader_, item.check);
     }
     ++counts_[static_cast<std::size_t>(record_.status)];
-    batch::FormatRecord(line, item.path, record_, decoder_);
+    batch::FormatRecord(line, item.path, record_);
   }
 
  private:
   StatusCounts& totals_;
   std::array<std::uint64_t, std::size(batch::kStatusWords)> counts_ = {};
   batch::Record record_;
-  batch::ReaderState reader_;
-  batch::TextDecoder decoder_;
+  outline::ReaderState reader_;
 };
 
 // The cores this process may run on: on Linux its affinity mask, which a container or

@@ -149,7 +149,7 @@ TEST(Input, WalksSortedAndNeverFollowsOrOpensWhatIsNoRegularFile) {
   // A path from a list is looked at before it is opened: only a regular file is.
   const auto looked = [](const fs::path& path) {
     Record record;
-    ReaderState state;
+    outline::ReaderState state;
     ReadRecord(path.c_str(), record, state, true);
     return record.status;
   };

@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "record.h"
-#include "text.h"
+#include "outline/text.h"
 
 namespace {
 
@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
   const std::size_t named = wanted.size();
   int matched = 0;
   const std::string tool = argc > 1 && !byName ? argv[1] : "";
-  batch::TextDecoder decoder;
+  outline::TextDecoder decoder;
   std::map<std::string, int> statuses;
   int records = 0, bad = 0, compared = 0, differ = 0, wideParts = 0;
   std::string line;
@@ -216,7 +216,7 @@ int main(int argc, char** argv) {
       continue;
     }
     ++compared;
-    if (std::string(decoder.Decode(batch::Text{printed, false}, codePage)) != expected) {
+    if (std::string(decoder.Decode(outline::Text{printed, false}, codePage)) != expected) {
       std::cout << "DIFFERS FROM docoutline: " << r["path"].get<std::string>() << "\n";
       ++differ;
     }

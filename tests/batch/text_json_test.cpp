@@ -7,10 +7,16 @@
 #include <string>
 
 #include "json.h"
-#include "text.h"
+#include "outline/text.h"
 
 namespace batch {
 namespace {
+
+using outline::AppendUtf8Lossy;
+using outline::FileTime;
+using outline::IconvName;
+using outline::Text;
+using outline::TextDecoder;
 
 std::string AllBytesFrom(int first) {
   std::string s;
@@ -85,17 +91,17 @@ TEST(Json, EveryByteValueRoundTripsThroughAParser) {
     record.status = Status::kDamaged;
     record.detail = "parts: count does not fit";
     record.hasHeadings = true;
-    record.AddHeading(AllBytesFrom(1), false, -7);
+    const std::string all = AllBytesFrom(1);
+    const std::string decoded(decoder.Decode(Text{all, false}, page));
+    record.AddHeading(decoded, -7);
     record.hasParts = true;
-    record.AddPart(AllBytesFrom(1), false);
-    record.AddPart("", false);
+    record.AddPart(decoded);
+    record.AddPart("");
     std::string line;
-    FormatRecord(line, "plain/\"quoted\"\\path\t.xls", record, decoder);
+    FormatRecord(line, "plain/\"quoted\"\\path\t.xls", record);
     ASSERT_EQ(line.back(), '\n');
     ASSERT_EQ(line.find('\n'), line.size() - 1) << "one record, one line";
     const nlohmann::json json = nlohmann::json::parse(line);
-    const std::string all = AllBytesFrom(1);
-    const std::string decoded(decoder.Decode(Text{all, false}, page));
     EXPECT_EQ(json["path"], "plain/\"quoted\"\\path\t.xls");
     EXPECT_FALSE(json.contains("path_base64"));
     EXPECT_EQ(json["status"], "damaged");
@@ -124,12 +130,11 @@ TEST(Json, TimesAreRfc3339InUtcWithTheFileSystemsDigits) {
 }
 
 TEST(Json, APathThatIsNotUtf8KeepsItsBytesInBase64) {
-  TextDecoder decoder;
   Record record;
   record.status = Status::kNotFound;
   const std::string path = std::string("dir/") + '\0' + AllBytesFrom(1);
   std::string line;
-  FormatRecord(line, path, record, decoder);
+  FormatRecord(line, path, record);
   const nlohmann::json json = nlohmann::json::parse(line);
   std::string shown;
   AppendUtf8Lossy(shown, path);

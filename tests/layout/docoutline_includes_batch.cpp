@@ -1,2 +1,2 @@
 // docoutline's code must not see docoutline-batch's headers.
-#include "record.h"
+#include "json.h"

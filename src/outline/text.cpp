@@ -1,9 +1,9 @@
-#include "text.h"
+#include "outline/text.h"
 
 #include <cerrno>
 #include <cstddef>
 
-namespace batch {
+namespace outline {
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
@@ -248,4 +248,4 @@ std::string_view TextDecoder::Decode(const Text& text, std::optional<std::uint16
   return out_;
 }
 
-}  // namespace batch
+}  // namespace outline

@@ -1,5 +1,7 @@
 // Text on output is always valid UTF-8: strings stored in a code page are converted with
 // the C library's iconv, UTF-8 is checked, and whatever does not convert becomes U+FFFD.
+// The outline record holds its text so decoded; front ends use the checks for text of
+// their own (paths).
 #pragma once
 
 #include <iconv.h>
@@ -10,9 +12,15 @@
 #include <string_view>
 #include <vector>
 
-#include "record.h"
+namespace outline {
 
-namespace batch {
+// A string as the document stores it: bytes in the section's code page, or UTF-8 that
+// the readers already made (wide strings, narrow ones in a code page 1200 section, a
+// package's text).
+struct Text {
+  std::string_view bytes;
+  bool utf8 = false;
+};
 
 // The code page a section without one is read in.
 inline constexpr std::uint16_t kDefaultCodePage = 1252;
@@ -61,4 +69,4 @@ class TextDecoder {
   std::string out_;
 };
 
-}  // namespace batch
+}  // namespace outline

@@ -1,0 +1,2 @@
+// docoutline-batch sees the outline library's public headers only, never the readers' internals.
+#include "cfb/file_state.h"
