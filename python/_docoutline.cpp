@@ -362,10 +362,17 @@ class LineWorker final : public batch::Worker {
 // input order) wait in a bounded queue for the Python thread. The pipeline's threads
 // never take the GIL; the Python thread waits for lines with it released, a short while
 // at a time, so that it can see a signal (Ctrl-C) between waits.
+//
+// The Python thread is woken once kHandBytes of lines wait, or at the end; otherwise it
+// takes what waits when its wait runs out. The pipeline passes lines on one document at
+// a time when its input needs a system call per item (paths given one by one), and a
+// wake-up per document would cost the Python thread a context switch and a trip through
+// the interpreter each.
 class Scan final : public batch::LineSink {
  public:
   // Lines waiting for the Python thread: beyond this, the pipeline waits.
   static constexpr std::size_t kQueuedBytes = 1u << 20;
+  static constexpr std::size_t kHandBytes = 64u << 10;
   static constexpr std::chrono::milliseconds kSignalCheck{50};
 
   Scan(std::vector<std::string> paths, unsigned jobs) : source_(std::move(paths)) {
@@ -386,9 +393,10 @@ class Scan final : public batch::LineSink {
     std::unique_lock lock(mutex_);
     room_.wait(lock, [this] { return cancelled_ || queuedBytes_ < kQueuedBytes; });
     if (cancelled_) return;  // dropped: no one takes them
+    const bool wake = queuedBytes_ < kHandBytes && queuedBytes_ + lines.size() >= kHandBytes;
     queue_.emplace_back(lines);
     queuedBytes_ += lines.size();
-    ready_.notify_one();
+    if (wake) ready_.notify_one();
   }
 
   // The records ready next, as the text of a JSON array; None once all are taken. Waits
@@ -401,7 +409,7 @@ class Scan final : public batch::LineSink {
       {
         py::gil_scoped_release release;
         std::unique_lock lock(mutex_);
-        ready_.wait_for(lock, kSignalCheck, [this] { return !queue_.empty() || ended_; });
+        ready_.wait_for(lock, kSignalCheck, [this] { return queuedBytes_ >= kHandBytes || ended_; });
         while (!queue_.empty()) {
           lines.append(queue_.front());
           queue_.pop_front();
