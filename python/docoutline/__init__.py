@@ -7,8 +7,11 @@ of parts under each, and the names of those parts. This package reads it with th
 readers as docoutline-batch, which it is a front end of:
 
     read(source, *, path=None) -> dict   one document: a path, bytes, or a file object
+                                         (fsspec's files too: HTTP, S3 ...)
     scan(paths, *, jobs=None)            many: a generator of records, in input order,
                                          folders walked, documents read on threads
+    docoutline.dask                      collections on Dask (imports dask; the rest
+                                         of the package never does)
 
 Records
 -------
@@ -60,6 +63,7 @@ import io
 import itertools
 import json
 import os
+import sys
 
 from . import _docoutline
 
@@ -108,9 +112,50 @@ def _file_size(file):
     return end
 
 
+class _Ranges:
+    """An fsspec file read through its file system's ranged reads (cat_file): each read is
+    one request for the bytes it asks for, whatever the file's own cache would fetch
+    (fsspec's HTTP files read ahead in blocks of megabytes by default)."""
+
+    def __init__(self, file, size):
+        self.fs = file.fs
+        self.path = file.path
+        self.size = size
+        self.loc = 0
+
+    def seek(self, offset, whence=io.SEEK_SET):
+        self.loc = offset if whence == io.SEEK_SET else self.loc + offset if whence == io.SEEK_CUR else self.size + offset
+        return self.loc
+
+    def tell(self):
+        return self.loc
+
+    def readinto(self, buffer):
+        data = self.fs.cat_file(self.path, start=self.loc, end=self.loc + len(buffer))
+        buffer[:len(data)] = data
+        self.loc += len(data)
+        return len(data)
+
+
+def _fsspec_ranges(file):
+    """_Ranges over `file` when it is an fsspec file whose size is known, else None. A
+    file fsspec opened as a stream (an empty one, over HTTP) has none, and its file
+    system is asked. fsspec is not imported here: a program that has not imported it
+    has none of its files."""
+    spec = sys.modules.get("fsspec.spec")
+    if spec is None or not isinstance(file, spec.AbstractBufferedFile) or file.mode != "rb":
+        return None
+    size = file.size if isinstance(file.size, int) else file.fs.size(file.path)
+    return _Ranges(file, size) if isinstance(size, int) else None
+
+
 def _read_file(file, record_path):
     if isinstance(file, io.TextIOBase):
         raise TypeError("read() needs a binary file object, not a text one: open the file with 'rb'")
+    try:
+        file = _fsspec_ranges(file) or file
+    except Exception as exc:  # the file system's failure: the record says so, as for a read
+        return _docoutline.io_error(str(exc) or type(exc).__name__, record_path)
     seekable = getattr(file, "seekable", None)
     if callable(seekable) and not seekable():
         raise TypeError("read() needs a seekable file object; read a stream into bytes first")
@@ -148,7 +193,8 @@ def read(source, *, path=None) -> dict:
       io.BytesIO, an fsspec file, a zip member. Read at the offsets the document's
       structures lie at, never whole: what a path would cost, plus the first 64 KiB at
       once. Its size is its `size` attribute, or what seek(0, 2) finds; its position
-      is restored afterwards. A plain open file (``open(p, "rb")``) also gives size and
+      is restored afterwards. An fsspec file (HTTP, S3 ...) is read with its file
+      system's ranged reads (cat_file), one request per read, whatever its cache. A plain open file (``open(p, "rb")``) also gives size and
       mtime. An Exception the object raises makes the record io-error, with the
       exception's message as its detail. Do not use the object from another thread
       meanwhile.

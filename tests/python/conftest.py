@@ -33,6 +33,15 @@ def corpus(request):
     return list(zip(paths, records))
 
 
+@pytest.fixture(scope="session")
+def big_documents(tmp_path_factory):
+    """A folder with compound-1g.xls and package-1g.xlsx, each a gigabyte (of holes) with
+    its outline at the far end."""
+    folder = tmp_path_factory.mktemp("big")
+    subprocess.run([os.environ["DOCOUTLINE_MAKE_BIG_DOCUMENTS"], str(folder)], check=True)
+    return folder
+
+
 def without_file(record):
     """A record less what only an opened file gives."""
     return {k: v for k, v in record.items() if k not in ("size", "mtime")}

@@ -102,13 +102,6 @@ class CountingFile(io.RawIOBase):
         super().close()
 
 
-@pytest.fixture(scope="session")
-def big_documents(tmp_path_factory):
-    folder = tmp_path_factory.mktemp("big")
-    subprocess.run([os.environ["DOCOUTLINE_MAKE_BIG_DOCUMENTS"], str(folder)], check=True)
-    return folder
-
-
 @pytest.mark.parametrize("name", ["compound-1g.xls", "package-1g.xlsx"])
 @pytest.mark.parametrize("read_only", [False, True])
 def test_a_gigabyte_costs_at_most_256_kib_from_a_file_object(big_documents, name, read_only):
