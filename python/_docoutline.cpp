@@ -238,7 +238,8 @@ class FileObjectSource final : public readers::ByteSource {
       return static_cast<std::size_t>(count);
     }
     const py::object data = read_(want);
-    if (!PyObject_CheckBuffer(data.ptr())) Fail("read() returned " + std::string(py::str(py::type::of(data).attr("__name__"))) + ", not bytes");
+    if (!PyObject_CheckBuffer(data.ptr()))
+      Fail("read() returned " + std::string(py::str(py::type::of(data).attr("__name__"))) + ", not bytes");
     const BufferView view(data);
     if (view.bytes().size() > out.size()) Fail("read() returned more bytes than asked for");
     std::copy(view.bytes().begin(), view.bytes().end(), out.begin());

@@ -124,7 +124,8 @@ class _Ranges:
         self.loc = 0
 
     def seek(self, offset, whence=io.SEEK_SET):
-        self.loc = offset if whence == io.SEEK_SET else self.loc + offset if whence == io.SEEK_CUR else self.size + offset
+        base = {io.SEEK_SET: 0, io.SEEK_CUR: self.loc, io.SEEK_END: self.size}[whence]
+        self.loc = base + offset
         return self.loc
 
     def tell(self):
@@ -194,10 +195,10 @@ def read(source, *, path=None) -> dict:
       structures lie at, never whole: what a path would cost, plus the first 64 KiB at
       once. Its size is its `size` attribute, or what seek(0, 2) finds; its position
       is restored afterwards. An fsspec file (HTTP, S3 ...) is read with its file
-      system's ranged reads (cat_file), one request per read, whatever its cache. A plain open file (``open(p, "rb")``) also gives size and
-      mtime. An Exception the object raises makes the record io-error, with the
-      exception's message as its detail. Do not use the object from another thread
-      meanwhile.
+      system's ranged reads (cat_file), one request per read, whatever its cache. A
+      plain open file (``open(p, "rb")``) also gives size and mtime. An Exception the
+      object raises makes the record io-error, with the exception's message as its
+      detail. Do not use the object from another thread meanwhile.
 
     `path` is the record's "path": by default the path read, or None (null) for bytes
     and file objects.

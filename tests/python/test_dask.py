@@ -57,6 +57,6 @@ def test_the_readme_recipe_writes_the_batch_lines(corpus, tmp_path):
     recipe.write_text(readme_block("docoutline.dask"))
     subprocess.run([sys.executable, recipe], cwd=tmp_path, check=True)
     written = b"".join(open(name, "rb").read() for name in sorted(glob.glob(str(tmp_path / "outlines" / "*.jsonl"))))
-    expected = subprocess.run([os.environ["DOCOUTLINE_BATCH"], "--no-progress", "-0"], check=True, stdout=subprocess.PIPE,
-                              input=b"".join(os.fsencode(p) + b"\0" for p in paths)).stdout
+    expected = subprocess.run([os.environ["DOCOUTLINE_BATCH"], "--no-progress", "-0"], check=True,
+                              stdout=subprocess.PIPE, input=b"".join(os.fsencode(p) + b"\0" for p in paths)).stdout
     assert written == expected

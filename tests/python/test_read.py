@@ -194,9 +194,9 @@ def test_the_installed_package_imports_where_python3_looks(tmp_path):
     for prefix, site in [("/usr", "usr/lib/python3/dist-packages"),
                          ("/usr/local", f"usr/local/lib/python3.{sys.version_info.minor}/dist-packages")]:
         root = tmp_path / prefix.strip("/").replace("/", "-")
-        subprocess.run([os.environ["DOCOUTLINE_CMAKE"], "--install", os.environ["DOCOUTLINE_BUILD_DIR"], "--prefix", prefix,
-                        "--component", "python"], env=os.environ | {"DESTDIR": str(root)},
-                       check=True, stdout=subprocess.DEVNULL)
+        install = [os.environ["DOCOUTLINE_CMAKE"], "--install", os.environ["DOCOUTLINE_BUILD_DIR"],
+                   "--prefix", prefix, "--component", "python"]
+        subprocess.run(install, env=os.environ | {"DESTDIR": str(root)}, check=True, stdout=subprocess.DEVNULL)
         probe = "import docoutline, sys; print(docoutline.__file__); print(docoutline.read(sys.argv[1])['status'])"
         out = subprocess.run([sys.executable, "-c", probe, SAMPLE], env={"PYTHONPATH": str(root / site)},
                              cwd=tmp_path, stdout=subprocess.PIPE, text=True, check=True).stdout.split()
