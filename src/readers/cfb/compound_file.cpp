@@ -44,13 +44,15 @@ Fault ReadZeroFilled(FileState& f, std::uint64_t offset, std::span<std::uint8_t>
   return kOk;
 }
 
-// Fills `out` with the bytes at `offset` through the block cache; the range lies inside
-// one block. What lies past the end of the file reads as zeros, which is how a partial
-// last sector of the header, a table or the directory is completed.
-Fault ReadCached(FileState& f, std::uint64_t offset, std::span<std::uint8_t> out, Structure where) {
+// The bytes at `offset` through the block cache, as a view into the cached block that
+// holds them, valid until the next read through the cache; the range lies inside one
+// block. What lies past the end of the file reads as zeros, which is how a partial last
+// sector of the header, a table or the directory is completed.
+Fault CachedView(FileState& f, std::uint64_t offset, std::size_t length, Structure where,
+                 std::span<const std::uint8_t>& view) {
   const std::uint64_t block = offset / limits::kBlockBytes;
   const std::size_t within = static_cast<std::size_t>(offset % limits::kBlockBytes);
-  assert(within + out.size() <= limits::kBlockBytes);
+  assert(within + length <= limits::kBlockBytes);
   CachedBlock* slot = &f.cache[f.lastBlock];
   if (slot->index != block) {
     for (CachedBlock& b : f.cache) {
@@ -71,14 +73,22 @@ Fault ReadCached(FileState& f, std::uint64_t offset, std::span<std::uint8_t> out
     slot->index = block;
   }
   slot->lastUse = ++f.useClock;
-  std::copy_n(slot->bytes.begin() + static_cast<std::ptrdiff_t>(within), out.size(), out.begin());
+  view = std::span<const std::uint8_t>(slot->bytes).subspan(within, length);
+  return kOk;
+}
+
+// Fills `out` with the bytes at `offset` through the block cache (CachedView's range).
+Fault ReadCached(FileState& f, std::uint64_t offset, std::span<std::uint8_t> out, Structure where) {
+  std::span<const std::uint8_t> view;
+  if (const Fault fault = CachedView(f, offset, out.size(), where, view); !fault.ok()) return fault;
+  std::copy(view.begin(), view.end(), out.begin());
   return kOk;
 }
 
 Fault ReadU32Cached(FileState& f, std::uint64_t offset, std::uint32_t& value, Structure where) {
-  std::array<std::uint8_t, 4> bytes = {};
-  if (const Fault fault = ReadCached(f, offset, bytes, where); !fault.ok()) return fault;
-  value = U32At(bytes, 0);
+  std::span<const std::uint8_t> view;
+  if (const Fault fault = CachedView(f, offset, 4, where, view); !fault.ok()) return fault;
+  value = U32At(view, 0);
   return kOk;
 }
 
@@ -151,21 +161,107 @@ char16_t UpperCase(char16_t u) {
   return u;
 }
 
-// The visited set of a directory walk: one bit per entry index, grown on demand. Only
-// entries actually read are marked, so it grows with the directory present.
+// The visited set of a directory walk: the entries read so far, by index. A descent
+// visits a handful, held in place; a longer walk spills them into a bit set grown on
+// demand. Only entries actually read are marked, so it grows with the directory present.
 class VisitedEntries {
  public:
-  bool Test(std::uint32_t i) const { return i < bits_.size() && bits_[i]; }
+  bool Test(std::uint32_t i) const {
+    if (spilled_) return i < bits_.size() * 64 && (bits_[i / 64] >> (i % 64) & 1) != 0;
+    return std::find(few_.begin(), few_.begin() + count_, i) != few_.begin() + count_;
+  }
   void Set(std::uint32_t i) {
-    if (i >= bits_.size()) bits_.resize(static_cast<std::size_t>(i) + 1);
-    bits_[i] = true;
+    if (!spilled_ && count_ < few_.size()) {
+      few_[count_++] = i;
+      return;
+    }
+    if (!spilled_) {
+      spilled_ = true;
+      for (std::size_t k = 0; k < count_; ++k) Mark(few_[k]);
+    }
+    Mark(i);
   }
 
  private:
-  std::vector<bool> bits_;
+  void Mark(std::uint32_t i) {
+    if (i / 64 >= bits_.size()) bits_.resize(std::max<std::size_t>(i / 64 + 1, 2 * bits_.size()));
+    bits_[i / 64] |= std::uint64_t{1} << (i % 64);
+  }
+
+  std::array<std::uint32_t, 32> few_;
+  std::size_t count_ = 0;
+  bool spilled_ = false;
+  std::vector<std::uint64_t> bits_;
 };
 
-bool IsStream(const DirEntry& e) { return e.type == static_cast<std::uint8_t>(EntryType::kStream); }
+
+// A directory entry as stored, read where it lies in the cache: the walks look at its
+// name, type and siblings without decoding the rest. Valid until the next cache read.
+struct RawEntry {
+  std::span<const std::uint8_t> bytes;
+
+  char16_t Unit(std::size_t i) const {
+    return static_cast<char16_t>(bytes[kEntryNameAt + 2 * i] | bytes[kEntryNameAt + 2 * i + 1] << 8);
+  }
+  // Units before the first zero unit; the length field is not trusted.
+  std::size_t Units() const {
+    std::size_t n = 0;
+    while (n < kEntryNameUnits && Unit(n) != 0) ++n;
+    return n;
+  }
+  bool IsStream() const { return bytes[kEntryTypeAt] == static_cast<std::uint8_t>(EntryType::kStream); }
+  std::uint32_t Left() const { return U32At(bytes, kEntryLeftAt); }
+  std::uint32_t Right() const { return U32At(bytes, kEntryRightAt); }
+  // The directory's order of `name` against this entry's name (CompareNames(name, this)),
+  // in one pass: the lengths decide first, then the first unit that differs.
+  int CompareTo(std::u16string_view name) const {
+    int order = 0;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      const char16_t unit = Unit(i);
+      if (unit == 0) return 1;  // this name is shorter
+      if (order == 0 && UpperCase(name[i]) != UpperCase(unit)) order = UpperCase(name[i]) < UpperCase(unit) ? -1 : 1;
+    }
+    if (name.size() < kEntryNameUnits && Unit(name.size()) != 0) return -1;  // this name is longer
+    return order;
+  }
+  // Whether this entry is named `name`: CompareTo(name) == 0, mostly decided by the
+  // first unit.
+  bool Named(std::u16string_view name) const {
+    if (name.size() > kEntryNameUnits || (name.size() < kEntryNameUnits && Unit(name.size()) != 0)) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      if (UpperCase(name[i]) != UpperCase(Unit(i)) || Unit(i) == 0) return false;
+    }
+    return true;
+  }
+};
+
+// Where entry `index` lies, read through the cache.
+Fault ReadRawEntry(FileState& f, std::uint32_t index, RawEntry& raw) {
+  const std::uint64_t byteOffset = static_cast<std::uint64_t>(index) * kEntryBytes;
+  const std::uint64_t position = byteOffset >> f.sectorShift;
+  // No chain reaches past the sectors present; an index beyond them needs no walk.
+  if (index > kMaxRegularSector || position >= f.sectorCount)
+    return Damage(Defect::kOutOfRange, Structure::kDirectoryTree);
+  std::uint32_t sector = 0;
+  if (const Fault fault = ChainSector(f, f.directory, position, sector); !fault.ok()) return fault;
+  const std::uint64_t at = SectorOffset(f, sector) + (byteOffset & (f.sectorSize - 1));
+  return CachedView(f, at, kEntryBytes, Structure::kDirectoryChain, raw.bytes);
+}
+
+DirEntry Decode(std::uint32_t index, const RawEntry& raw, std::uint32_t sectorSize) {
+  DirEntry e;
+  e.index = index;
+  e.nameUnits = static_cast<std::uint8_t>(raw.Units());
+  for (std::size_t i = 0; i < e.nameUnits; ++i) e.name[i] = raw.Unit(i);
+  e.type = raw.bytes[kEntryTypeAt];
+  e.left = raw.Left();
+  e.right = raw.Right();
+  e.child = U32At(raw.bytes, kEntryChildAt);
+  e.start = U32At(raw.bytes, kEntryStartAt);
+  e.size = U64At(raw.bytes, kEntrySizeAt);
+  if (sectorSize == 512) e.size &= 0xFFFFFFFFu;  // old writers left garbage in the high half
+  return e;
+}
 
 // The descent that an ordered tree allows: a handful of entries. kOk when it finds the
 // stream; otherwise why it stopped, which only matters when it is an I/O failure.
@@ -174,16 +270,16 @@ Fault Descend(FileState& f, std::u16string_view name, DirEntry& entry) {
   seen.Set(0);
   std::uint32_t current = f.rootChild;
   for (std::uint32_t steps = 0; steps < limits::kMaxDirectoryVisits && !seen.Test(current); ++steps) {
-    DirEntry e;
-    if (const Fault fault = ReadDirEntry(f, current, e); !fault.ok()) return fault;
+    RawEntry raw;
+    if (const Fault fault = ReadRawEntry(f, current, raw); !fault.ok()) return fault;
     seen.Set(current);
-    const int order = CompareNames(name, e.Name());
+    const int order = raw.CompareTo(name);
     if (order == 0) {
-      if (!IsStream(e)) break;
-      entry = e;
+      if (!raw.IsStream()) break;
+      entry = Decode(current, raw, f.sectorSize);
       return kOk;
     }
-    current = order < 0 ? e.left : e.right;
+    current = order < 0 ? raw.Left() : raw.Right();
   }
   return Damage(Defect::kStreamNotFound, Structure::kDirectoryTree);
 }
@@ -213,21 +309,21 @@ Fault WalkRootChildren(FileState& f, std::span<const std::u16string_view> names,
       note(Damage(Defect::kOverLimit, Structure::kDirectoryTree));
       break;
     }
-    DirEntry e;
-    if (const Fault fault = ReadDirEntry(f, current, e); !fault.ok()) {
+    RawEntry raw;
+    if (const Fault fault = ReadRawEntry(f, current, raw); !fault.ok()) {
       if (fault.defect == Defect::kIo) return fault;
       note(fault);
       continue;
     }
     seen.Set(current);
     for (std::size_t i = 0; i < names.size(); ++i) {
-      if (IsStream(e) && CompareNames(names[i], e.Name()) == 0 && (!found[i] || current < entries[i].index)) {
-        entries[i] = e;
+      if (raw.IsStream() && (!found[i] || current < entries[i].index) && raw.Named(names[i])) {
+        entries[i] = Decode(current, raw, f.sectorSize);
         found[i] = true;
       }
     }
-    pending.push_back(e.left);
-    pending.push_back(e.right);
+    pending.push_back(raw.Left());
+    pending.push_back(raw.Right());
   }
   return damage;
 }
@@ -373,34 +469,9 @@ int CompareNames(std::u16string_view a, std::u16string_view b) {
 }
 
 Fault ReadDirEntry(FileState& f, std::uint32_t index, DirEntry& entry) {
-  const std::uint64_t byteOffset = static_cast<std::uint64_t>(index) * kEntryBytes;
-  const std::uint64_t position = byteOffset >> f.sectorShift;
-  // No chain reaches past the sectors present; an index beyond them needs no walk.
-  if (index > kMaxRegularSector || position >= f.sectorCount)
-    return Damage(Defect::kOutOfRange, Structure::kDirectoryTree);
-  std::uint32_t sector = 0;
-  if (const Fault fault = ChainSector(f, f.directory, position, sector); !fault.ok()) return fault;
-  std::array<std::uint8_t, kEntryBytes> bytes = {};
-  const std::uint64_t at = SectorOffset(f, sector) + (byteOffset & (f.sectorSize - 1));
-  if (const Fault fault = ReadCached(f, at, bytes, Structure::kDirectoryChain); !fault.ok()) return fault;
-
-  DirEntry e;
-  e.index = index;
-  ByteCursor c(std::span<const std::uint8_t>(bytes).subspan(kEntryNameAt));
-  for (std::uint8_t i = 0; i < e.name.size(); ++i) {
-    std::uint16_t unit = 0;
-    if (!c.ReadU16(unit) || unit == 0) break;
-    e.name[i] = unit;
-    e.nameUnits = static_cast<std::uint8_t>(i + 1);
-  }
-  e.type = bytes[kEntryTypeAt];
-  e.left = U32At(bytes, kEntryLeftAt);
-  e.right = U32At(bytes, kEntryRightAt);
-  e.child = U32At(bytes, kEntryChildAt);
-  e.start = U32At(bytes, kEntryStartAt);
-  e.size = U64At(bytes, kEntrySizeAt);
-  if (f.sectorSize == 512) e.size &= 0xFFFFFFFFu;  // old writers left garbage in the high half
-  entry = e;
+  RawEntry raw;
+  if (const Fault fault = ReadRawEntry(f, index, raw); !fault.ok()) return fault;
+  entry = Decode(index, raw, f.sectorSize);
   return kOk;
 }
 
@@ -426,6 +497,7 @@ void FileState::Reset(ByteSource& from) {
   }
   miniStreamSize = 0;
   rootChild = kNoStream;
+  rootWalked = false;
   cache.resize(limits::kCachedBlocks);
   for (CachedBlock& block : cache) {
     block.index = UINT64_MAX;
@@ -475,6 +547,7 @@ Fault OpenCompoundFile(ByteSource& source, CompoundFile& file) {
 Fault FindRootStream(CompoundFile& file, std::u16string_view name, DirEntry& entry) {
   FileState& f = *file.state;
   if (const Fault fault = Descend(f, name, entry); fault.ok() || fault.defect == Defect::kIo) return fault;
+  f.rootWalked = true;
   bool found = false;
   const Fault damage = WalkRootChildren(f, std::span(&name, 1), std::span(&entry, 1), std::span(&found, 1));
   if (found || damage.defect == Defect::kIo) return found ? kOk : damage;
@@ -491,7 +564,7 @@ Fault FindRootStreams(CompoundFile& file, std::span<const std::u16string_view> n
     found[i] = fault.ok();
     all = all && found[i];
   }
-  if (all) return kOk;
+  if (all || !f.rootWalked) return kOk;
   const Fault damage = WalkRootChildren(f, names, entries, found);
   return damage.defect == Defect::kIo ? damage : kOk;
 }
