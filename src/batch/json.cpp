@@ -1,6 +1,7 @@
 #include "json.h"
 
 #include <algorithm>
+#include <charconv>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -149,6 +150,18 @@ void AppendRfc3339(std::string& out, const outline::FileTime& time) {
   out.push_back('Z');
 }
 
+namespace {
+
+// Appends an integer in decimal, without the allocation std::to_string makes.
+template <typename Integer>
+void AppendNumber(std::string& out, Integer value) {
+  char digits[24];
+  const auto result = std::to_chars(digits, digits + sizeof digits, value);
+  out.append(digits, result.ptr);
+}
+
+}  // namespace
+
 void FormatRecord(std::string& out, std::string_view path, const Record& record) {
   out.append("{\"path\":");
   AppendJsonString(out, path);
@@ -169,10 +182,14 @@ void FormatRecord(std::string& out, std::string_view path, const Record& record)
              : record.container == readers::Container::kZip        ? "\"zip\""
                                                                    : "null");
   out.append(",\"codepage\":");
-  out.append(record.codePage ? std::to_string(*record.codePage) : "null");
+  if (record.codePage) {
+    AppendNumber(out, *record.codePage);
+  } else {
+    out.append("null");
+  }
   if (record.size) {
     out.append(",\"size\":");
-    out.append(std::to_string(*record.size));
+    AppendNumber(out, *record.size);
   }
   if (record.mtime) {
     out.append(",\"mtime\":\"");
@@ -186,7 +203,7 @@ void FormatRecord(std::string& out, std::string_view path, const Record& record)
       out.append("{\"heading\":");
       AppendJsonString(out, record.TextOf(record.headings[i].text));
       out.append(",\"count\":");
-      out.append(std::to_string(record.headings[i].count));
+      AppendNumber(out, record.headings[i].count);
       out.push_back('}');
     }
     out.push_back(']');

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstring>
 
 #include "byte_cursor.h"
 #include "cfb/file_state.h"
@@ -203,26 +204,34 @@ struct RawEntry {
   char16_t Unit(std::size_t i) const {
     return static_cast<char16_t>(bytes[kEntryNameAt + 2 * i] | bytes[kEntryNameAt + 2 * i + 1] << 8);
   }
-  // Units before the first zero unit; the length field is not trusted.
+  // Units before the first zero unit; the length field is not trusted. Four units are
+  // looked at a time.
   std::size_t Units() const {
+    constexpr std::uint64_t kLows = 0x0001000100010001u;
+    constexpr std::uint64_t kHighs = 0x8000800080008000u;
     std::size_t n = 0;
+    for (; n < kEntryNameUnits; n += 4) {
+      std::uint64_t w;  // in whatever byte order: only whether a lane is zero matters
+      std::memcpy(&w, bytes.data() + kEntryNameAt + 2 * n, sizeof w);
+      if (((w - kLows) & ~w & kHighs) != 0) break;  // a zero unit among these four
+    }
     while (n < kEntryNameUnits && Unit(n) != 0) ++n;
     return n;
   }
   bool IsStream() const { return bytes[kEntryTypeAt] == static_cast<std::uint8_t>(EntryType::kStream); }
   std::uint32_t Left() const { return U32At(bytes, kEntryLeftAt); }
   std::uint32_t Right() const { return U32At(bytes, kEntryRightAt); }
-  // The directory's order of `name` against this entry's name (CompareNames(name, this)),
-  // in one pass: the lengths decide first, then the first unit that differs.
+  // The directory's order of `name` against this entry's name (CompareNames(name, this)):
+  // the lengths decide first, then the first unit that differs.
   int CompareTo(std::u16string_view name) const {
-    int order = 0;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-      const char16_t unit = Unit(i);
-      if (unit == 0) return 1;  // this name is shorter
-      if (order == 0 && UpperCase(name[i]) != UpperCase(unit)) order = UpperCase(name[i]) < UpperCase(unit) ? -1 : 1;
+    const std::size_t units = Units();
+    if (name.size() != units) return name.size() < units ? -1 : 1;
+    for (std::size_t i = 0; i < units; ++i) {
+      const char16_t x = UpperCase(name[i]);
+      const char16_t y = UpperCase(Unit(i));
+      if (x != y) return x < y ? -1 : 1;
     }
-    if (name.size() < kEntryNameUnits && Unit(name.size()) != 0) return -1;  // this name is longer
-    return order;
+    return 0;
   }
   // Whether this entry is named `name`: CompareTo(name) == 0, mostly decided by the
   // first unit.
@@ -356,21 +365,35 @@ Fault ReadRegularStream(FileState& f, Chain& chain, std::uint64_t size, std::vec
   return runBytes > 0 ? AppendFromFile(f, runOffset, runBytes, out) : kOk;
 }
 
-// A stream in the mini stream, mini sector by mini sector.
+// A stream in the mini stream, a run of mini sectors at a time: those that follow one
+// another in the chain and in one sector of the file are copied together.
 Fault ReadMiniStream(FileState& f, Chain& chain, std::uint64_t size, std::vector<std::uint8_t>& out) {
-  for (std::uint64_t position = 0; out.size() < size; ++position) {
+  for (std::uint64_t position = 0; out.size() < size;) {
     std::uint32_t miniSector = 0;
     if (const Fault fault = ChainSector(f, chain, position, miniSector); !fault.ok()) return fault;
     const std::uint64_t at = static_cast<std::uint64_t>(miniSector) * kMiniSectorBytes;  // inside the mini stream
-    const std::uint64_t wanted = std::min<std::uint64_t>(kMiniSectorBytes, size - out.size());
     std::uint32_t sector = 0;
     if (const Fault fault = ChainSector(f, f.miniStream, at >> f.sectorShift, sector); !fault.ok()) return fault;
+    // The run: while more is wanted, the next mini sector of the chain is the next one of
+    // the mini stream, and it lies in the same sector of the file.
+    std::uint64_t run = kMiniSectorBytes;
+    for (std::uint32_t next = 0; out.size() + run < size && (at + run) % f.sectorSize != 0; run += kMiniSectorBytes) {
+      // A fault here is met again, in order, when its position is read.
+      if (!ChainSector(f, chain, position + run / kMiniSectorBytes, next).ok() ||
+          next != miniSector + run / kMiniSectorBytes) {
+        break;
+      }
+    }
+    position += run / kMiniSectorBytes;
+    const std::uint64_t wanted = std::min(run, size - out.size());
     const std::uint64_t offset = SectorOffset(f, sector) + (at & (f.sectorSize - 1));
     const std::uint64_t held = std::min({wanted, f.miniStreamSize - at, offset < f.fileSize ? f.fileSize - offset : 0});
-    std::array<std::uint8_t, kMiniSectorBytes> bytes = {};
-    const std::span<std::uint8_t> part = std::span<std::uint8_t>(bytes).first(static_cast<std::size_t>(held));
-    if (const Fault fault = ReadCached(f, offset, part, Structure::kStreamChain); !fault.ok()) return fault;
-    out.insert(out.end(), part.begin(), part.end());
+    std::span<const std::uint8_t> bytes;
+    if (const Fault fault = CachedView(f, offset, static_cast<std::size_t>(held), Structure::kStreamChain, bytes);
+        !fault.ok()) {
+      return fault;
+    }
+    out.insert(out.end(), bytes.begin(), bytes.end());
     if (held < wanted) break;  // the mini stream or the file ends here, and the stream with it
   }
   return kOk;
@@ -432,6 +455,7 @@ void Chain::Reset(Structure chainWhere, Link chainLink, std::uint32_t first) {
   if (sectors.capacity() > kKeptSlots) std::vector<std::uint32_t>().swap(sectors);
   sectors.clear();
   passed.Clear();
+  ascending = true;
   stop = kOk;
 }
 
@@ -451,7 +475,15 @@ Fault ChainSector(FileState& f, Chain& c, std::uint64_t position, std::uint32_t&
     }
     if (next == kEndOfChain) return c.stop = Damage(Defect::kEndsEarly, c.where);
     if (const Fault fault = CheckMember(f, c, next); !fault.ok()) return c.stop = fault;
-    if (!c.passed.Insert(next)) return c.stop = Damage(Defect::kLoop, c.where);
+    // A chain whose sectors have only ascended cannot come back to one it passed: the
+    // set of passed sectors is made only once it turns back, as few chains do.
+    if (!c.ascending || (!c.sectors.empty() && next <= c.sectors.back())) {
+      if (c.ascending) {
+        c.ascending = false;
+        for (const std::uint32_t passed : c.sectors) c.passed.Insert(passed);
+      }
+      if (!c.passed.Insert(next)) return c.stop = Damage(Defect::kLoop, c.where);
+    }
     c.sectors.push_back(next);
   }
   sector = c.sectors[static_cast<std::size_t>(position)];

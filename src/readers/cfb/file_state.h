@@ -81,7 +81,8 @@ struct Chain {
   Link link = Link::kTable;
   std::uint32_t start = kEndOfChain;
   std::vector<std::uint32_t> sectors;
-  SectorSet passed;
+  bool ascending = true;  // every sector so far is past the one before it; `passed` is empty
+  SectorSet passed;       // the sectors passed, once the chain has turned back
   Fault stop;  // why the chain cannot be extended (damage only: an I/O failure may pass)
 
   // Makes this the chain that starts at `first`, keeping the memory of the last one.
