@@ -46,7 +46,7 @@ std::string ReadChecked(cfb::CompoundFile& file, std::span<const std::uint8_t> b
         cfb::CompareNames(entry.Name(), name) != 0) {
       Fail("lookup returned another entry");
     }
-    std::vector<std::uint8_t> stream;
+    cfb::StreamBytes stream;
     const Fault read = cfb::ReadStream(file, entry, limits::kMaxPropertyStreamBytes, stream);
     answer.append("\0", 1).append(Describe(read)).append(stream.begin(), stream.end());
     if (!read.ok()) continue;

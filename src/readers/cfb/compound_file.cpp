@@ -338,14 +338,14 @@ Fault WalkRootChildren(FileState& f, std::span<const std::u16string_view> names,
 }
 
 // Appends `length` bytes at `offset` of the file to `out`.
-Fault AppendFromFile(FileState& f, std::uint64_t offset, std::uint64_t length, std::vector<std::uint8_t>& out) {
+Fault AppendFromFile(FileState& f, std::uint64_t offset, std::uint64_t length, StreamBytes& out) {
   const std::size_t at = out.size();
   out.resize(at + static_cast<std::size_t>(length));
   return ReadZeroFilled(f, offset, std::span<std::uint8_t>(out).subspan(at), Structure::kStreamChain);
 }
 
 // A stream in regular sectors, read in one call per run of consecutive sectors.
-Fault ReadRegularStream(FileState& f, Chain& chain, std::uint64_t size, std::vector<std::uint8_t>& out) {
+Fault ReadRegularStream(FileState& f, Chain& chain, std::uint64_t size, StreamBytes& out) {
   std::uint64_t runOffset = 0;
   std::uint64_t runBytes = 0;
   for (std::uint64_t position = 0; out.size() + runBytes < size; ++position) {
@@ -367,7 +367,7 @@ Fault ReadRegularStream(FileState& f, Chain& chain, std::uint64_t size, std::vec
 
 // A stream in the mini stream, a run of mini sectors at a time: those that follow one
 // another in the chain and in one sector of the file are copied together.
-Fault ReadMiniStream(FileState& f, Chain& chain, std::uint64_t size, std::vector<std::uint8_t>& out) {
+Fault ReadMiniStream(FileState& f, Chain& chain, std::uint64_t size, StreamBytes& out) {
   for (std::uint64_t position = 0; out.size() < size;) {
     std::uint32_t miniSector = 0;
     if (const Fault fault = ChainSector(f, chain, position, miniSector); !fault.ok()) return fault;
@@ -605,7 +605,7 @@ namespace {
 
 // The first `length` bytes of the stream, `length` at most its size; a stream is in
 // the mini stream or in regular sectors by its size, not by what is read of it.
-Fault ReadStreamBytes(FileState& f, const DirEntry& entry, std::uint64_t length, std::vector<std::uint8_t>& out) {
+Fault ReadStreamBytes(FileState& f, const DirEntry& entry, std::uint64_t length, StreamBytes& out) {
   out.clear();
   const bool mini = entry.size < kMiniStreamCutoff;
   Chain& chain = f.stream;
@@ -619,7 +619,7 @@ Fault ReadStreamBytes(FileState& f, const DirEntry& entry, std::uint64_t length,
 
 }  // namespace
 
-Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
+Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxBytes, StreamBytes& out) {
   if (entry.size > maxBytes) {
     out.clear();
     return Damage(Defect::kStreamTooLarge, Structure::kNone);
@@ -627,7 +627,7 @@ Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxByt
   return ReadStreamBytes(*file.state, entry, entry.size, out);
 }
 
-Fault ReadStreamStart(CompoundFile& file, const DirEntry& entry, std::uint64_t length, std::vector<std::uint8_t>& out) {
+Fault ReadStreamStart(CompoundFile& file, const DirEntry& entry, std::uint64_t length, StreamBytes& out) {
   return ReadStreamBytes(*file.state, entry, std::min(length, entry.size), out);
 }
 

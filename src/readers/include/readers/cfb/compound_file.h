@@ -13,12 +13,35 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "readers/byte_source.h"
 #include "readers/fault.h"
 
 namespace readers::cfb {
+
+// Room that a read fills at once: growing it leaves the new bytes as they are instead of
+// zeroing them first.
+template <typename T>
+struct FilledByReads : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = FilledByReads<U>;
+  };
+  using std::allocator<T>::allocator;
+  template <typename U>
+  void construct(U* at) noexcept {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
+};
+
+// A stream's bytes as read from the file.
+using StreamBytes = std::vector<std::uint8_t, FilledByReads<std::uint8_t>>;
 
 enum class EntryType : std::uint8_t { kUnused = 0, kStorage = 1, kStream = 2, kRoot = 5 };
 
@@ -75,11 +98,11 @@ Fault FindRootStreams(CompoundFile& file, std::span<const std::u16string_view> n
 // that the file does not hold (the file ends inside one of its sectors) or, for a
 // stream in the mini stream, at the first byte past the mini stream's size. A stream
 // declared larger than maxBytes is refused unread (kStreamTooLarge).
-Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out);
+Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxBytes, StreamBytes& out);
 
 // Reads the first `length` bytes of a stream, or all of it when it is shorter, as
 // ReadStream reads the whole: what a check of a stream's header needs, whatever the
 // stream's size.
-Fault ReadStreamStart(CompoundFile& file, const DirEntry& entry, std::uint64_t length, std::vector<std::uint8_t>& out);
+Fault ReadStreamStart(CompoundFile& file, const DirEntry& entry, std::uint64_t length, StreamBytes& out);
 
 }  // namespace readers::cfb
