@@ -21,7 +21,9 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -106,12 +108,12 @@ unsigned Cores() {
 
 int UsageError(const std::string& reason) {
   std::fprintf(stderr, "docoutline-batch: %s\nTry 'docoutline-batch --help' for more information.\n", reason.c_str());
-  return 2;
+  return batch::kExitUsage;
 }
 
-}  // namespace
+constexpr std::string_view kMemoryExhausted = "docoutline-batch: memory exhausted";
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   // Buffers of 16 KiB and more get mappings of their own and go back to the system when
   // freed: the rare large record or summary stream, and each thread's converter buffers.
   // Left in the heaps that many threads share, they would fragment them, and with dozens
@@ -140,14 +142,37 @@ int main(int argc, char** argv) {
   batch::Output output(STDOUT_FILENO, progress);
   batch::PathSource paths(std::move(options.paths), STDIN_FILENO, options.nulSeparated ? '\0' : '\n');
   StatusCounts totals;
-  batch::RunPipeline(
+  batch::RunEnd end = batch::RunPipeline(
       options.jobs != 0 ? options.jobs : Cores(), paths, [&totals] { return std::make_unique<RecordWorker>(totals); },
       output);
-  output.Finish(totals.Line());
+  std::string closing;
+  try {
+    closing = totals.Line();
+  } catch (const std::bad_alloc&) {
+    end = batch::RunEnd::kMemoryExhausted;
+  }
+  output.Finish(closing);
   if (paths.ListError() != 0) {
     // The records of the paths read whole are out; the run ends here.
-    std::fprintf(stderr, "docoutline-batch: cannot read standard input: %s\n", std::strerror(paths.ListError()));
-    return 1;
+    output.Note({"docoutline-batch: cannot read standard input: ", std::strerror(paths.ListError())});
+    return batch::kExitFailed;
   }
-  return 0;
+  if (end == batch::RunEnd::kMemoryExhausted) {
+    output.Note({kMemoryExhausted});
+    return batch::kExitMemoryExhausted;
+  }
+  return batch::kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Before the run (the run itself ends as RunEnd says): no record is held.
+    (void)!::write(STDERR_FILENO, kMemoryExhausted.data(), kMemoryExhausted.size());
+    (void)!::write(STDERR_FILENO, "\n", 1);
+    return batch::kExitMemoryExhausted;
+  }
 }

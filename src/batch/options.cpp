@@ -20,7 +20,8 @@ const char* const kUsage =
     "      --version      print the version and exit\n"
     "\n"
     "Exit status: 0 when every document got its record, 1 when standard output could not\n"
-    "be written or standard input could not be read, 2 on a usage error.\n"
+    "be written or standard input could not be read, 2 on a usage error, 3 when memory\n"
+    "ran out (the records before that point are written).\n"
     "See docoutline-batch(1) for the record's fields.\n";
 
 namespace {

@@ -13,6 +13,15 @@ namespace batch {
 // disk, little speed. Beyond that, run several processes (GNU parallel).
 inline constexpr unsigned kMaxJobs = 32;
 
+// The exit statuses of a run. When several apply, the lowest but 0 wins: a run whose
+// output or list failed says so first, then exhausted memory.
+enum ExitStatus : int {
+  kExitOk = 0,               // every path got its record
+  kExitFailed = 1,           // standard output could not be written, or the list could not be read
+  kExitUsage = 2,            // a usage error
+  kExitMemoryExhausted = 3,  // memory ran out: the records before the first one not made are out
+};
+
 struct Options {
   unsigned jobs = 0;          // 0: one per core
   bool nulSeparated = false;  // -0: paths on standard input end in NUL, not newline

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 namespace batch {
 namespace {
@@ -41,11 +40,7 @@ void Output::Write(std::string_view lines, std::uint64_t count) {
 void Output::Send(std::string_view bytes) {
   if (WriteAll(fd_, bytes)) return;
   const int error = errno;
-  if (error != EPIPE) {
-    const std::string message = std::string(progress_ ? "\n" : "") +
-                                "docoutline-batch: cannot write standard output: " + std::strerror(error) + "\n";
-    (void)WriteAll(STDERR_FILENO, message);
-  }
+  if (error != EPIPE) Note({"docoutline-batch: cannot write standard output: ", std::strerror(error)});
   std::_Exit(1);
 }
 
@@ -60,6 +55,14 @@ void Output::ShowProgress(bool last) {
                               static_cast<unsigned long long>(lines_), rate, seconds, last ? "\n" : "");
   if (n > 0)
     (void)WriteAll(STDERR_FILENO, std::string_view(text, std::min(sizeof text - 1, static_cast<std::size_t>(n))));
+  lineShown_ = !last;
+}
+
+void Output::Note(std::initializer_list<std::string_view> parts) {
+  if (lineShown_) (void)WriteAll(STDERR_FILENO, "\n");
+  lineShown_ = false;
+  for (const std::string_view part : parts) (void)WriteAll(STDERR_FILENO, part);
+  (void)WriteAll(STDERR_FILENO, "\n");
 }
 
 void Output::Finish(std::string_view closing) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <new>
 #include <random>
 #include <string>
 #include <thread>
@@ -25,10 +26,12 @@ namespace {
 
 std::atomic<int> g_processed{0};
 std::atomic<int> g_processedWhileTheFirstWasMade{0};
+std::string g_exhaustedAt;  // the item whose line finds no memory
 
 class EchoWorker final : public Worker {
  public:
   void Process(const Item& item, std::string& line) override {
+    if (item.path == g_exhaustedAt) throw std::bad_alloc();
     // The first item is slow: everything else must wait for it within the ring's bound.
     const int micros = item.path == "0" ? 100000 : static_cast<int>(random_() % 200);
     std::this_thread::sleep_for(std::chrono::microseconds(micros));
@@ -55,8 +58,10 @@ class CollectLines final : public LineSink {
 };
 
 TEST(Pipeline, WritesInInputOrderAndHoldsBackAtMostTheRing) {
-  for (const unsigned workers : {1u, 4u}) {
+  // With memory exhausted at item 300, the lines before it and none after.
+  for (const auto& [workers, exhaustedAt] : {std::pair{1u, -1}, {4u, -1}, {1u, 300}, {4u, 300}}) {
     g_processed = 0;
+    g_exhaustedAt = std::to_string(exhaustedAt);
     CollectLines sink;
     // Items in bursts with input to read between them, as from a list.
     struct Numbers final : ItemSource {
@@ -73,11 +78,12 @@ TEST(Pipeline, WritesInInputOrderAndHoldsBackAtMostTheRing) {
       int produced = 0;
       bool read = false;
     } numbers;
-    RunPipeline(
+    const RunEnd end = RunPipeline(
         workers, numbers, [] { return std::make_unique<EchoWorker>(); }, sink);
-    ASSERT_EQ(sink.lines.size(), 500u);
-    for (int i = 0; i < 500; ++i) {
-      EXPECT_EQ(sink.lines[static_cast<std::size_t>(i)], std::to_string(i) + (i % 7 == 0 ? " known\n" : "\n"));
+    EXPECT_EQ(end, exhaustedAt < 0 ? RunEnd::kDone : RunEnd::kMemoryExhausted);
+    ASSERT_EQ(sink.lines.size(), exhaustedAt < 0 ? 500u : static_cast<std::size_t>(exhaustedAt));
+    for (std::size_t i = 0; i < sink.lines.size(); ++i) {
+      EXPECT_EQ(sink.lines[i], std::to_string(i) + (i % 7 == 0 ? " known\n" : "\n"));
     }
     EXPECT_LT(g_processedWhileTheFirstWasMade, static_cast<int>(std::max(kMinSlots, kSlotsPerWorker * workers)));
   }
