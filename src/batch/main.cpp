@@ -1,7 +1,7 @@
 // docoutline-batch: the outline of every document of a collection, one JSON line per
 // document, in input order, with the reason for every document that gives none.
 //
-//   docoutline-batch [-0] [-j N] [--progress|--no-progress] [PATH|-]...
+//   docoutline-batch [-0] [-j N] [--progress|--no-progress] [--fail-on=WORDS] [PATH|-]...
 //
 // See kUsage (options.cpp) and docs/docoutline-batch.1.
 
@@ -160,6 +160,9 @@ int Run(int argc, char** argv) {
   if (end == batch::RunEnd::kMemoryExhausted) {
     output.Note({kMemoryExhausted});
     return batch::kExitMemoryExhausted;
+  }
+  for (std::size_t i = 0; i < totals.counts.size(); ++i) {
+    if (options.failOn[i] && totals.counts[i] != 0) return batch::kExitFailOn;
   }
   return batch::kExitOk;
 }

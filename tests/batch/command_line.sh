@@ -26,7 +26,7 @@ run --version
 expect "--version names the program" grep -qx 'docoutline-batch [0-9.]*' out
 run --help
 expect "--help exits 0 with the usage" test "$status" -eq 0 -a -n "$(grep -c '^Usage: docoutline-batch' out)"
-for args in "-j 0" "-j x" "-j" "--jobs=3x" "--bogus"; do
+for args in "-j 0" "-j x" "-j" "--jobs=3x" "--bogus" "--fail-on" "--fail-on=" "--fail-on=ok,,damaged" "--fail-on=okay"; do
   # shellcheck disable=SC2086 # the options are split on purpose
   run $args </dev/null
   expect "'$args' is a usage error (status $status)" test "$status" -eq 2 -a -s err -a ! -s out
@@ -36,6 +36,19 @@ expect "a thread count over the cap reads with the cap" test "$status" -eq 0 -a 
 run --progress "$sample" missing.xls "$sample" </dev/null
 expect "progress ends with the records counted by status" \
   test "$(tail -n 1 err)" = "docoutline-batch: 3 records: 2 ok, 1 not-found"
+
+# --fail-on: status 4 once every record is written, when a record has a status named;
+# a failed list (status 1) comes first. Under GNU parallel, parallel's status shows it.
+run --fail-on=not-found "$sample" missing.xls "$sample" </dev/null
+expect "--fail-on=not-found with a missing file: 4 after all records (got $status)" test "$status" -eq 4 -a "$(wc -l <out)" -eq 3
+run --fail-on any "$sample" </dev/null
+expect "--fail-on any with an ok record: 0 (got $status)" test "$status" -eq 0
+run --fail-on=damaged,any missing.xls - </
+expect "a list that cannot be read is 1 before --fail-on's 4 (got $status)" test "$status" -eq 1
+status=0
+printf 'missing.xls\0' | timeout 60 parallel --will-cite --pipe --recend '\0' "$batch" -0 --no-progress --fail-on=any \
+  >/dev/null 2>&1 || status=$?
+expect "GNU parallel fails with a block that --fail-on fails (got $status)" test "$status" -eq 1
 
 # A list with empty entries and a path holding a newline, NUL-separated; '-' reads it
 # where it stands among the arguments, once.
