@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,6 +67,16 @@ void FolderFailure(Item& item, std::string path, const char* call, int error) {
     case EPERM: return Known(item, std::move(path), Status::kPermissionDenied);
     case ENOENT: return Known(item, std::move(path), Status::kNotFound);
     default: return Known(item, std::move(path), Status::kIoError, std::string(call) + ": " + std::strerror(error));
+  }
+}
+
+// Waits until `fd` has something to read (or its end, or an error, which the next read
+// tells). False, with errno set, when the wait itself fails.
+bool WaitForInput(int fd) {
+  pollfd wanted = {fd, POLLIN, 0};
+  for (;;) {
+    if (::poll(&wanted, 1, -1) >= 0) return true;
+    if (errno != EINTR) return false;
   }
 }
 
@@ -239,9 +250,15 @@ void PathSource::ReadList() {
   if (listEnded_) return;
   if (buffer_.empty()) buffer_.resize(kListBufferBytes);
   ssize_t got;
-  do {
+  for (;;) {
     got = read_(listFd_, buffer_.data(), buffer_.size());
-  } while (got < 0 && errno == EINTR);
+    if (got >= 0) break;
+    if (errno == EINTR) continue;
+    // A list on a descriptor that does not wait (O_NONBLOCK, set by whoever opened it or
+    // shares it) has nothing yet: wait for it here, as a read would have.
+    if ((errno == EAGAIN || errno == EWOULDBLOCK) && WaitForInput(listFd_)) continue;
+    break;
+  }
   if (got <= 0) {
     listEnded_ = true;
     bufferAt_ = bufferEnd_ = 0;

@@ -63,6 +63,14 @@ expect "three records from -0 (status $status)" test "$status" -eq 0 -a "$(wc -l
 expect "the path with a newline is ok" grep -q '^{"path":"[^"]*/new\\nline.xls","status":"ok"' out
 expect "a missing file is not-found, status 0" grep -qx '{"path":"missing.xls","status":"not-found","container":null,"codepage":null}' out
 
+# A list on a descriptor set not to wait (O_NONBLOCK) is waited for, not taken as failed
+# (perl-base is on every Debian system).
+status=0
+{ sleep 1; echo "$sample"; } |
+  timeout 20 perl -MFcntl -e 'fcntl(STDIN, F_SETFL, fcntl(STDIN, F_GETFL, 0) | O_NONBLOCK) or die; exec @ARGV' \
+    "$batch" --no-progress >out 2>err || status=$?
+expect "a list on a non-blocking descriptor is waited for (status $status)" test "$status" -eq 0 -a "$(wc -l <out)" -eq 1
+
 # A record is written as soon as it is made, while the list is still open.
 coproc LIVE { "$batch" --no-progress -j 2; }
 live_pid=$LIVE_PID  # bash unsets LIVE_PID once the coprocess has ended
