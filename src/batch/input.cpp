@@ -50,6 +50,8 @@ void Known(Item& item, std::string path, Status status, std::string detail = {})
   item.status = status;
   item.detail = std::move(detail);
   item.check = false;
+  item.folder.reset();
+  item.name.clear();
 }
 
 void Document(Item& item, std::string path, bool check) {
@@ -58,6 +60,18 @@ void Document(Item& item, std::string path, bool check) {
   item.status = Status::kOk;
   item.detail.clear();
   item.check = check;
+  item.folder.reset();
+  item.name.clear();
+}
+
+// How a walk opens a folder: for listing and for opening what is in it, never blocking
+// (a folder replaced by a FIFO must not hang the walk).
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC;
+
+// Whether `fd` is the folder known by `device` and `inode`.
+bool IsFolder(int fd, dev_t device, ino_t inode) {
+  struct stat st = {};
+  return ::fstat(fd, &st) == 0 && st.st_dev == device && st.st_ino == inode;
 }
 
 // The record of a folder that could not be listed, from the failed call's errno.
@@ -89,6 +103,8 @@ std::string Join(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
+OpenFolder::~OpenFolder() { ::close(fd_); }
+
 PathSource::PathSource(std::vector<std::string> paths, int listFd, char separator, ListRead read)
     : paths_(std::move(paths)), listFd_(listFd), read_(read != nullptr ? read : &::read), separator_(separator) {}
 
@@ -104,19 +120,29 @@ Next PathSource::Take(Item& item) {
     if (!walk_.empty()) {
       Folder& top = walk_.back();
       if (top.next == top.entries.size()) {
-        walk_.pop_back();
+        const Folder* parent = walk_.size() > 1 ? &walk_[walk_.size() - 2] : nullptr;
+        if (parent != nullptr && parent->open == nullptr && parent->lost == 0) {
+          step_ = Step::kReturn;
+          return Next::kFetch;
+        }
+        LeaveFolder();
         continue;
       }
       const Entry& entry = top.entries[top.next++];
-      std::string path = Join(top.path, entry.name);
+      std::string path = Join(walkPath_, entry.name);
+      if (top.lost != 0) {
+        FolderFailure(item, std::move(path), "open", top.lost);
+        return Next::kItem;
+      }
       switch (entry.type) {
-        case kRegular: Document(item, std::move(path), false); return Next::kItem;
+        case kRegular: WalkedDocument(item, std::move(path), entry.name); return Next::kItem;
         case kOther: Known(item, std::move(path), Status::kNotRegularFile); return Next::kItem;
         case kFolder: step_ = Step::kEnterFolder; break;
         default: step_ = Step::kLookAtEntry; break;  // kUnknown, kLink
       }
       stepKind_ = entry.type;
       stepPath_ = std::move(path);
+      stepName_ = entry.name;
       return Next::kFetch;
     }
     if (listOpen_) {
@@ -144,8 +170,9 @@ void PathSource::Fetch() {
   switch (step) {
     case Step::kNone: return;
     case Step::kReadList: return ReadList();
-    case Step::kEnterFolder: return EnterFolder(path, false);
-    case Step::kLookAtEntry: return LookAtEntry(std::move(path), stepKind_);
+    case Step::kEnterFolder: return EnterFolder(walk_.back().open->fd(), stepName_, std::move(path), false);
+    case Step::kLookAtEntry: return LookAtEntry(std::move(path), stepName_, stepKind_);
+    case Step::kReturn: return Return();
     case Step::kLookAtArgument: {
       struct stat st = {};
       if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) {
@@ -155,42 +182,42 @@ void PathSource::Fetch() {
         Known(fetched_, std::move(path), Status::kNotRegularFile);
         hasFetched_ = true;
       } else {
-        EnterFolder(path, true);
+        EnterFolder(AT_FDCWD, path, path, true);
       }
       return;
     }
   }
 }
 
-// Lists a folder, sorted, onto the walk. A subfolder is opened without following a final
-// symbolic link, so that a folder replaced by a link after it was listed is not entered
-// either. A folder that cannot be listed becomes the next item, with its record.
-void PathSource::EnterFolder(const std::string& path, bool followLink) {
+// Lists a folder, sorted, onto the walk: `name` opened relative to the folder `at`, and
+// known by `path` in records. A subfolder is opened without following a final symbolic
+// link, so that a folder replaced by a link after it was listed is not entered either. A
+// folder that cannot be listed becomes the next item, with its record.
+void PathSource::EnterFolder(int at, const std::string& name, std::string path, bool followLink) {
   const auto failed = [&](const char* call, int error) {
-    FolderFailure(fetched_, path, call, error);
+    FolderFailure(fetched_, std::move(path), call, error);
     hasFetched_ = true;
   };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
+  const int fd = ::openat(at, name.c_str(), kFolderFlags | (followLink ? 0 : O_NOFOLLOW));
   if (fd < 0) return failed("open", errno);
+  Folder folder;
+  folder.open = std::make_shared<OpenFolder>(fd);
   struct stat st = {};
-  if (::fstat(fd, &st) != 0) {
-    failed("stat", errno);
-    ::close(fd);
-    return;
-  }
-  if (!visited_.emplace(st.st_dev, st.st_ino).second) {
-    ::close(fd);
-    return;
-  }
-  DIR* dir = ::fdopendir(fd);
+  if (::fstat(fd, &st) != 0) return failed("stat", errno);
+  if (!visited_.emplace(st.st_dev, st.st_ino).second) return;
+  folder.device = st.st_dev;
+  folder.inode = st.st_ino;
+  // The listing reads through a descriptor of its own, closed with it; the folder's
+  // stays open for what is in it.
+  const int listing = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (listing < 0) return failed("open", errno);
+  DIR* dir = ::fdopendir(listing);
   if (dir == nullptr) {
-    failed("open", errno);
-    ::close(fd);
-    return;
+    const int error = errno;
+    ::close(listing);
+    return failed("open", error);
   }
   const std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, ::closedir);
-  Folder folder;
-  folder.path = path;
   for (;;) {
     errno = 0;
     const dirent* entry = ::readdir(dir);
@@ -203,19 +230,68 @@ void PathSource::EnterFolder(const std::string& path, bool followLink) {
   }
   std::sort(folder.entries.begin(), folder.entries.end(),
             [](const Entry& a, const Entry& b) { return a.name < b.name; });
+  folder.pathSize = path.size();
+  walkPath_ = std::move(path);
   walk_.push_back(std::move(folder));
+  if (walk_.size() > kHeldFolders) walk_[walk_.size() - 1 - kHeldFolders].open.reset();
+}
+
+// Back from the innermost folder to its parent, which the walk had closed: opened again
+// through "..", or else by its path, and taken only if it is the same folder.
+void PathSource::Return() {
+  const Folder& child = walk_.back();
+  Folder& parent = walk_[walk_.size() - 2];
+  int error = ENOENT;  // what a folder that is no longer where it was reads as
+  int fd = child.open != nullptr ? ::openat(child.open->fd(), "..", kFolderFlags) : -1;
+  if (fd < 0 && child.open != nullptr) error = errno;
+  if (fd >= 0 && !IsFolder(fd, parent.device, parent.inode)) {
+    ::close(fd);
+    fd = -1;
+  }
+  if (fd < 0 && parent.pathSize <= kLongestOpenedPath) {
+    fd = ::open(walkPath_.substr(0, parent.pathSize).c_str(), kFolderFlags);
+    if (fd < 0) {
+      error = errno;
+    } else if (!IsFolder(fd, parent.device, parent.inode)) {
+      ::close(fd);
+      fd = -1;
+      error = ENOENT;
+    }
+  }
+  if (fd >= 0) {
+    parent.open = std::make_shared<OpenFolder>(fd);
+  } else {
+    parent.lost = error;
+  }
+  LeaveFolder();
+}
+
+void PathSource::LeaveFolder() {
+  walk_.pop_back();
+  walkPath_.resize(walk_.empty() ? 0 : walk_.back().pathSize);
+}
+
+// A walked document; one whose path is too long to open whole carries its folder.
+void PathSource::WalkedDocument(Item& item, std::string path, const std::string& name) {
+  Document(item, std::move(path), false);
+  if (item.path.size() > kLongestOpenedPath) {
+    item.folder = walk_.back().open;
+    item.name = name;
+  }
 }
 
 // A walked entry the listing did not type, or a link: looked at by itself. A link that
 // leads nowhere is left to the reader (not found); one to a folder is not followed.
-void PathSource::LookAtEntry(std::string path, unsigned char listed) {
+void PathSource::LookAtEntry(std::string path, const std::string& name, unsigned char listed) {
+  const int at = walk_.back().open->fd();
   auto kind = static_cast<Kind>(listed);
   struct stat st = {};
-  if (kind == kUnknown) kind = ::lstat(path.c_str(), &st) == 0 ? KindOf(st.st_mode) : kRegular;
-  if (kind == kLink) kind = ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) ? kRegular : kOther;
-  if (kind == kFolder) return EnterFolder(path, false);
+  if (kind == kUnknown)
+    kind = ::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? KindOf(st.st_mode) : kRegular;
+  if (kind == kLink) kind = ::fstatat(at, name.c_str(), &st, 0) != 0 || S_ISREG(st.st_mode) ? kRegular : kOther;
+  if (kind == kFolder) return EnterFolder(at, name, std::move(path), false);
   if (kind == kRegular) {
-    Document(fetched_, std::move(path), false);
+    WalkedDocument(fetched_, std::move(path), name);
   } else {
     Known(fetched_, std::move(path), Status::kNotRegularFile);
   }

@@ -77,6 +77,8 @@ void Pipeline::Work(const WorkerFactory& makeWorker) {
     } catch (const std::bad_alloc&) {
       exhausted = true;  // the worker is not used again: what it was making is dropped
     }
+    // A deep document's folder is held open by its item only until the item is done.
+    for (std::size_t i = 0; i < batch->count; ++i) batch->items[i].folder.reset();
     lock.lock();
     if (exhausted) Exhausted(lock);
     batch->count = made;  // the lines made before the failure are kept

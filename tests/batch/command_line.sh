@@ -90,6 +90,16 @@ expect "the folder's records (status $status)" test "$status" -eq 0 -a "$(wc -l 
 expect "a non-UTF-8 path keeps its bytes" grep -q "^{\"path\":\"tree/caf$(printf '\xef\xbf\xbd').xls\",\"path_base64\":\"$(printf 'tree/caf\xe9.xls' | base64)\",\"status\":\"ok\"" out
 expect "a FIFO in a walk is not-regular-file" grep -qx '{"path":"tree/pipe","status":"not-regular-file","container":null,"codepage":null}' out
 
+# A walk far deeper than the longest path the system opens (8,000 bytes): every file
+# that find lists gets its record.
+(mkdir deep && cd deep && for i in $(seq 1000); do
+  mkdir d123456 && cd d123456 || exit 1
+  [ "$i" -ne 500 ] || cp "$sample" a.xls
+done && cp "$sample" z.xls && mkfifo p) || { echo "FAILED: could not build the deep tree"; fail=1; }
+run deep
+expect "every file of a tree 8,000 bytes deep has a record (status $status)" \
+  test "$status" -eq 0 -a "$(find deep ! -type d | sort)" = "$(sed 's/^{"path":"\([^"]*\)".*/\1/' out | sort)"
+
 # Output that cannot be written: a closed pipe ends the run quietly, anything else with a
 # message; both with status 1.
 yes "$sample" | head -n 50000 | "$batch" --no-progress 2>err | head -n 1 >/dev/null

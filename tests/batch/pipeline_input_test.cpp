@@ -2,6 +2,7 @@
 // folder tree.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,6 +95,7 @@ struct Seen {
   bool known;
   Status status;
   bool check;
+  std::string openedByName = {};  // the name, when the item carries its folder
 };
 
 std::vector<Seen> Gather(PathSource& source) {
@@ -104,6 +106,12 @@ std::vector<Seen> Gather(PathSource& source) {
       source.Fetch();
     } else {
       seen.push_back({item.path, item.known, item.status, item.check});
+      if (item.folder != nullptr) {
+        // The folder held is the document's: its name opens there.
+        struct stat st = {};
+        EXPECT_EQ(::fstatat(item.folder->fd(), item.name.c_str(), &st, 0), 0) << item.name;
+        seen.back().openedByName = item.name;
+      }
     }
   }
   return seen;
@@ -164,6 +172,48 @@ TEST(Input, WalksSortedAndNeverFollowsOrOpensWhatIsNoRegularFile) {
   EXPECT_EQ(looked(root / "h"), Status::kUnknownFormat);  // an empty file, opened
   EXPECT_EQ(looked(root / "g"), Status::kNotFound);
   fs::remove_all(root);
+}
+
+// A walk 2,000 folders deep (paths of 8,000 bytes) under a limit of 64 descriptors:
+// every entry gets its item, documents beyond the longest path the system opens carry
+// their folder, and coming back up opens the folders closed on the way down again.
+TEST(Input, WalksDeeperThanTheLongestPathWithFewDescriptors) {
+  const std::string root = std::filesystem::temp_directory_path() / ("batch-deep-" + std::to_string(::getpid()));
+  ASSERT_EQ(::mkdir(root.c_str(), 0700), 0);
+  std::string path = root;
+  std::vector<Seen> expected;
+  int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+  for (int depth = 1; depth <= 2000 && fd >= 0; ++depth) {
+    const int next = ::mkdirat(fd, "abc", 0700) == 0 ? ::openat(fd, "abc", O_RDONLY | O_DIRECTORY) : -1;
+    ::close(fd);
+    fd = next;
+    path += "/abc";
+    if (depth == 1 || depth == 1100 || depth == 2000) {  // "abc" sorts first: the documents come out climbing back
+      ::close(::openat(fd, "doc", O_WRONLY | O_CREAT, 0600));
+      const bool deep = path.size() + 4 > kLongestOpenedPath;
+      expected.insert(expected.begin(), {path + "/doc", false, Status::kOk, false, deep ? "doc" : ""});
+    }
+  }
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::mkfifoat(fd, "fifo", 0600), 0);
+  ::close(fd);
+  expected.insert(expected.begin() + 1, {path + "/fifo", true, Status::kNotRegularFile, false});
+
+  struct rlimit saved = {};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  const struct rlimit few = {64, saved.rlim_max};
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+  PathSource source({root}, -1, '\n');
+  const std::vector<Seen> seen = Gather(source);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  ASSERT_EQ(seen.size(), expected.size());
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    EXPECT_EQ(seen[i].path, expected[i].path);
+    EXPECT_EQ(seen[i].known, expected[i].known) << seen[i].path;
+    EXPECT_EQ(seen[i].status, expected[i].status) << seen[i].path;
+    EXPECT_EQ(seen[i].openedByName, expected[i].openedByName) << seen[i].path;
+  }
+  EXPECT_EQ(std::system(("rm -rf '" + root + "'").c_str()), 0);
 }
 
 // The list, served a few bytes per read, then its end or the failure of a read.
