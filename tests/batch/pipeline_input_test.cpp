@@ -12,7 +12,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <new>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -21,6 +23,7 @@
 #include "input.h"
 #include "pipeline.h"
 #include "read_record.h"
+#include "readers/byte_source.h"
 
 namespace batch {
 namespace {
@@ -196,6 +199,17 @@ TEST(Input, WalksDeeperThanTheLongestPathWithFewDescriptors) {
   }
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::mkfifoat(fd, "fifo", 0600), 0);
+  // The reader opens a document by its name in its folder, however deep, as by its path:
+  // a regular file only, never blocking on a FIFO, whichever way it looks.
+  for (const readers::Look look : {readers::Look::kFirst, readers::Look::kAfterOpening}) {
+    std::unique_ptr<readers::ByteSource> opened;
+    std::optional<readers::FileStamp> stamp;
+    EXPECT_TRUE(readers::OpenSourceAt(fd, "doc", opened, &stamp, look).ok());
+    EXPECT_TRUE(opened != nullptr && stamp.has_value() && stamp->size == 0);
+    opened.reset();
+    EXPECT_EQ(readers::OpenSourceAt(fd, "fifo", opened, &stamp, look).defect, readers::Defect::kNotRegularFile);
+    EXPECT_FALSE(stamp.has_value());
+  }
   ::close(fd);
   expected.insert(expected.begin() + 1, {path + "/fifo", true, Status::kNotRegularFile, false});
 
