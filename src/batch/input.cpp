@@ -314,7 +314,11 @@ Next PathSource::ListStep(Item& item) {
       listed_.append(chunk.substr(0, std::min(end, kMaxListedPath - listed_.size())));
     }
     bufferAt_ += std::min(end + 1, chunk.size());
-    if (end < chunk.size() && !listed_.empty()) break;  // a path ends; an empty entry is skipped
+    if (end == chunk.size()) continue;
+    // A list written with CR LF line ends (on another system, or by a program that writes
+    // them) names the paths without the CR. A NUL-separated list is taken byte for byte.
+    if (separator_ == '\n' && !listed_.empty() && listed_.back() == '\r') listed_.pop_back();
+    if (!listed_.empty()) break;  // a path ends; an empty entry is skipped
   }
   Document(item, std::move(listed_), true);
   listed_.clear();

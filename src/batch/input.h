@@ -111,7 +111,7 @@ class PathSource final : public ItemSource {
   //   as not-regular-file.
   //   A path from the list is never walked (a list is the result of a walk already); it
   //   comes out with `check` set. Empty entries are skipped; the last path needs no
-  //   separator. A list on a descriptor that does not wait (O_NONBLOCK) is waited for
+  //   separator. In a newline-separated list a CR before the LF is no part of the path. A list on a descriptor that does not wait (O_NONBLOCK) is waited for
   //   with poll. When reading the list fails, the input ends there: the path it was in
   //   the middle of is dropped, and no later argument is taken.
   Next Take(Item& item) override;

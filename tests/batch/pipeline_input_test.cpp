@@ -255,6 +255,8 @@ TEST(Input, ListsSplitOnTheSeparatorOnlyAndEndWhereAReadFails) {
       {"a\n\nb c\n", '\n', {"a", "b c"}},
       {"a\nb", '\n', {"a", "b"}},
       {std::string("new\nline\0\0last", 15), '\0', {"new\nline", "last"}},
+      {"a\r\nb\r\n\r\n\rc\r", '\n', {"a", "b", "\rc\r"}},  // CR LF line ends; a CR elsewhere is kept
+      {std::string("a\r\0b\r\n", 7), '\0', {"a\r", "b\r\n"}},
       {std::string(70000, 'x') + "\ny", '\n', {std::string(kMaxListedPath, 'x'), "y"}},  // cut, never unbounded
       {"a\nb\npart", '\n', {"a", "b"}, EIO},  // no record of the part read, nor of what follows
   };
