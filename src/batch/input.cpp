@@ -109,6 +109,30 @@ PathSource::PathSource(std::vector<std::string> paths, int listFd, char separato
     : paths_(std::move(paths)), listFd_(listFd), read_(read != nullptr ? read : &::read), separator_(separator) {}
 
 Next PathSource::Take(Item& item) {
+  const Next next = TakeNext(item);
+  if (next == Next::kItem) ++given_;
+  Publish();
+  return next;
+}
+
+void PathSource::Fetch() {
+  FetchStep();
+  Publish();
+}
+
+// The total is what was given, and what is left where it is counted already; unknown
+// while anything left is not (an argument not yet looked at, a folder not yet listed, an
+// entry that may be one, a list neither counted nor ended).
+void PathSource::Publish() {
+  const bool open = step_ == Step::kLookAtArgument || step_ == Step::kEnterFolder ||
+                    (step_ == Step::kLookAtEntry && stepKind_ != kLink);
+  const bool known = nextPath_ == paths_.size() && walkFolders_ == 0 && !open && (!listOpen_ || listCounted_);
+  const std::uint64_t pending = (hasFetched_ ? 1 : 0) + (step_ == Step::kLookAtEntry && stepKind_ == kLink ? 1 : 0);
+  progress_.total.store(known ? given_ + walkItems_ + (listOpen_ ? listLeft_ : 0) + pending : 0,
+                        std::memory_order_relaxed);
+}
+
+Next PathSource::TakeNext(Item& item) {
   for (;;) {
     if (hasFetched_) {
       hasFetched_ = false;
@@ -129,6 +153,7 @@ Next PathSource::Take(Item& item) {
         continue;
       }
       const Entry& entry = top.entries[top.next++];
+      --(entry.type == kFolder || entry.type == kUnknown ? walkFolders_ : walkItems_);
       std::string path = Join(walkPath_, entry.name);
       if (top.lost != 0) {
         FolderFailure(item, std::move(path), "open", top.lost);
@@ -164,7 +189,7 @@ Next PathSource::Take(Item& item) {
   }
 }
 
-void PathSource::Fetch() {
+void PathSource::FetchStep() {
   const Step step = std::exchange(step_, Step::kNone);
   std::string path = std::move(stepPath_);
   switch (step) {
@@ -182,6 +207,7 @@ void PathSource::Fetch() {
         Known(fetched_, std::move(path), Status::kNotRegularFile);
         hasFetched_ = true;
       } else {
+        givenAtWalk_ = given_;
         EnterFolder(AT_FDCWD, path, path, true);
       }
       return;
@@ -230,6 +256,9 @@ void PathSource::EnterFolder(int at, const std::string& name, std::string path, 
   }
   std::sort(folder.entries.begin(), folder.entries.end(),
             [](const Entry& a, const Entry& b) { return a.name < b.name; });
+  for (const Entry& entry : folder.entries)
+    ++(entry.type == kFolder || entry.type == kUnknown ? walkFolders_ : walkItems_);
+  progress_.folders.fetch_add(1, std::memory_order_relaxed);
   folder.pathSize = path.size();
   walkPath_ = std::move(path);
   walk_.push_back(std::move(folder));
@@ -268,6 +297,7 @@ void PathSource::Return() {
 
 void PathSource::LeaveFolder() {
   walk_.pop_back();
+  if (walk_.empty() && given_ == givenAtWalk_) emptyFolders_.push_back(walkPath_);
   walkPath_.resize(walk_.empty() ? 0 : walk_.back().pathSize);
 }
 
@@ -298,6 +328,39 @@ void PathSource::LookAtEntry(std::string path, const std::string& name, unsigned
   hasFetched_ = true;
 }
 
+// Counts the paths of a list that is a regular file, from where it will be read to its
+// end, as ListStep will give them: non-empty entries, a CR before a LF left out.
+void PathSource::CountListPaths() {
+  struct stat st = {};
+  off_t at = ::lseek(listFd_, 0, SEEK_CUR);
+  if (at < 0 || ::fstat(listFd_, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  std::uint64_t paths = 0;
+  std::size_t length = 0;  // of the entry so far
+  bool endsInCr = false;
+  for (;;) {
+    const ssize_t got = ::pread(listFd_, buffer_.data(), buffer_.size(), at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return;  // no total; the read of the list tells of the failure
+    if (got == 0) break;
+    at += got;
+    std::string_view chunk(buffer_.data(), static_cast<std::size_t>(got));
+    for (;;) {
+      const std::size_t end = std::min(chunk.find(separator_), chunk.size());
+      if (end != 0) {
+        length += end;
+        endsInCr = chunk[end - 1] == '\r';
+      }
+      if (end == chunk.size()) break;
+      if (length > (separator_ == '\n' && endsInCr ? 1u : 0u)) ++paths;
+      length = 0;
+      endsInCr = false;
+      chunk.remove_prefix(end + 1);
+    }
+  }
+  listLeft_ = paths + (length != 0 ? 1 : 0);
+  listCounted_ = true;
+}
+
 Next PathSource::ListStep(Item& item) {
   for (;;) {
     if (bufferAt_ == bufferEnd_) {
@@ -322,13 +385,17 @@ Next PathSource::ListStep(Item& item) {
   }
   Document(item, std::move(listed_), true);
   listed_.clear();
+  if (listLeft_ != 0) --listLeft_;
   return Next::kItem;
 }
 
 void PathSource::ReadList() {
   // Once the list has ended it is not read again: a terminal would wait for more.
   if (listEnded_) return;
-  if (buffer_.empty()) buffer_.resize(kListBufferBytes);
+  if (buffer_.empty()) {
+    buffer_.resize(kListBufferBytes);
+    if (countList_) CountListPaths();
+  }
   ssize_t got;
   for (;;) {
     got = read_(listFd_, buffer_.data(), buffer_.size());

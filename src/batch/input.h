@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -88,6 +89,13 @@ class ItemSource {
   virtual void Fetch() = 0;
 };
 
+// What the input knows of a run's size, for the progress line: written by the thread
+// that takes or fetches items, read by the one that writes records.
+struct InputProgress {
+  std::atomic<std::uint64_t> folders{0};  // folders entered by walks
+  std::atomic<std::uint64_t> total{0};    // every item of the run, once that is known; 0 until then
+};
+
 // How the list is read: ::read, or a test's reader that fails on purpose.
 using ListRead = ssize_t (*)(int fd, void* buffer, std::size_t size);
 
@@ -111,9 +119,9 @@ class PathSource final : public ItemSource {
   //   as not-regular-file.
   //   A path from the list is never walked (a list is the result of a walk already); it
   //   comes out with `check` set. Empty entries are skipped; the last path needs no
-  //   separator. In a newline-separated list a CR before the LF is no part of the path. A list on a descriptor that does not wait (O_NONBLOCK) is waited for
-  //   with poll. When reading the list fails, the input ends there: the path it was in
-  //   the middle of is dropped, and no later argument is taken.
+  //   separator. In a newline-separated list a CR before the LF is no part of the path. A list on a descriptor that
+  //   does not wait (O_NONBLOCK) is waited for with poll. When reading the list fails, the input ends there: the path
+  //   it was in the middle of is dropped, and no later argument is taken.
   Next Take(Item& item) override;
 
   // The step Take left: reads the next block of the list (which may wait for the list's
@@ -122,6 +130,18 @@ class PathSource final : public ItemSource {
 
   // The errno of a failed read of the list (the input ended there), or 0.
   int ListError() const { return listError_; }
+
+  // The folders given as arguments whose walk gave no item at all, in order.
+  const std::vector<std::string>& EmptyFolders() const { return emptyFolders_; }
+
+  // Counts and the run's total, kept up to date as items are taken. The total is known
+  // once nothing uncounted is left: no argument left to look at, no folder left to list
+  // in the walk, and a list that ended or was counted (CountList).
+  const InputProgress& Progress() const { return progress_; }
+
+  // When the list is a regular file, its paths are counted (in one pass of positioned
+  // reads) before it is read, for the total. For the progress line only: it costs a pass.
+  void CountList() { countList_ = true; }
 
  private:
   struct Entry {
@@ -147,6 +167,10 @@ class PathSource final : public ItemSource {
     kReturn,          // back to a folder that was closed: open it again
   };
 
+  Next TakeNext(Item& item);
+  void FetchStep();
+  void Publish();
+  void CountListPaths();
   void EnterFolder(int at, const std::string& name, std::string path, bool followLink);
   void LookAtEntry(std::string path, const std::string& name, unsigned char kind);
   void Return();
@@ -177,6 +201,17 @@ class PathSource final : public ItemSource {
   std::size_t bufferAt_ = 0;
   std::size_t bufferEnd_ = 0;
   std::string listed_;  // the list's path read so far
+
+  // For the progress line and for a folder argument with nothing in it.
+  InputProgress progress_;
+  std::uint64_t given_ = 0;        // items given
+  std::uint64_t givenAtWalk_ = 0;  // items given when the walk of an argument began
+  std::uint64_t walkItems_ = 0;    // entries left in the walk that give one item each
+  std::uint64_t walkFolders_ = 0;  // entries left in the walk that may be folders
+  bool countList_ = false;
+  bool listCounted_ = false;
+  std::uint64_t listLeft_ = 0;  // paths of a counted list not yet given
+  std::vector<std::string> emptyFolders_;
 };
 
 }  // namespace batch

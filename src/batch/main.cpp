@@ -48,14 +48,18 @@ struct StatusCounts {
   std::array<std::uint64_t, std::size(batch::kStatusWords)> counts = {};
 
   // "docoutline-batch: 1143 records: 917 ok, 120 no-outline, ...\n", statuses in their
-  // fixed order, those that no record had left out.
-  std::string Line() {
+  // fixed order, those that no record had left out; then "; 1 folder with no documents"
+  // when a folder given as an argument held none.
+  std::string Line(std::size_t emptyFolders) {
     std::uint64_t total = 0;
     std::string text;
     for (std::size_t i = 0; i < counts.size(); ++i) {
       total += counts[i];
       if (counts[i] == 0) continue;
       text += (text.empty() ? ": " : ", ") + std::to_string(counts[i]) + " " + std::string(batch::kStatusWords[i]);
+    }
+    if (emptyFolders != 0) {
+      text += "; " + std::to_string(emptyFolders) + (emptyFolders == 1 ? " folder" : " folders") + " with no documents";
     }
     return "docoutline-batch: " + std::to_string(total) + (total == 1 ? " record" : " records") + text + "\n";
   }
@@ -133,21 +137,33 @@ int Run(int argc, char** argv) {
     std::fputs("docoutline-batch " DOCOUTLINE_VERSION "\n", stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
-  if (options.paths.empty()) options.paths.emplace_back("-");
+  if (options.paths.empty()) {
+    options.paths.emplace_back("-");
+    // Someone who typed the command alone would otherwise see nothing happen.
+    if (isatty(STDIN_FILENO) == 1) {
+      std::fputs(options.nulSeparated
+                     ? "docoutline-batch: reading paths from standard input (NUL-separated; Ctrl-D ends)\n"
+                     : "docoutline-batch: reading paths from standard input (one per line; Ctrl-D ends)\n",
+                 stderr);
+    }
+  }
   // A closed pipe shows as EPIPE from write, which ends the run quietly (see Output).
   std::signal(SIGPIPE, SIG_IGN);
 
   const bool progress = options.progress == batch::Options::Progress::kOn ||
                         (options.progress == batch::Options::Progress::kAuto && isatty(STDERR_FILENO) == 1);
-  batch::Output output(STDOUT_FILENO, progress);
   batch::PathSource paths(std::move(options.paths), STDIN_FILENO, options.nulSeparated ? '\0' : '\n');
+  if (progress) paths.CountList();
+  batch::Output output(STDOUT_FILENO, progress, &paths.Progress());
   StatusCounts totals;
   batch::RunEnd end = batch::RunPipeline(
       options.jobs != 0 ? options.jobs : Cores(), paths, [&totals] { return std::make_unique<RecordWorker>(totals); },
       output);
+  // A folder with no document in it is no document, so it has no record: said here.
+  for (const std::string& folder : paths.EmptyFolders()) output.Note({"docoutline-batch: ", folder, ": no documents"});
   std::string closing;
   try {
-    closing = totals.Line();
+    closing = totals.Line(paths.EmptyFolders().size());
   } catch (const std::bad_alloc&) {
     end = batch::RunEnd::kMemoryExhausted;
   }

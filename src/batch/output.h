@@ -18,7 +18,8 @@ namespace batch {
 // stopped otherwise.
 class Output final : public LineSink {
  public:
-  Output(int fd, bool progress);
+  // `input`, when given, adds folders, the total and the time left to the progress line.
+  Output(int fd, bool progress, const InputProgress* input = nullptr);
   void Write(std::string_view lines, std::uint64_t count) override;
   // Ends the progress line, and, when progress is shown, writes `closing` (a whole line)
   // to standard error after it.
@@ -33,7 +34,9 @@ class Output final : public LineSink {
 
   int fd_;
   bool progress_;
-  bool lineShown_ = false;  // a progress line is on standard error, without its newline
+  const InputProgress* input_;
+  bool lineShown_ = false;    // a progress line is on standard error, without its newline
+  std::size_t lineSize_ = 0;  // the length of the last one, to blank what a shorter one leaves
   std::uint64_t lines_ = 0;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point shown_;

@@ -36,6 +36,25 @@ expect "a thread count over the cap reads with the cap" test "$status" -eq 0 -a 
 run --progress "$sample" missing.xls "$sample" </dev/null
 expect "progress ends with the records counted by status" \
   test "$(tail -n 1 err)" = "docoutline-batch: 3 records: 2 ok, 1 not-found"
+# The progress line's total: a list in a regular file is counted as it will be read
+# (empty lines and the CR of a CR LF left out), a walk once it has listed every folder.
+printf '%s\r\n\r\n\nmissing.xls\r\n%s' "$sample" "$sample" >crlf.list
+run --progress <crlf.list
+expect "the total of a list file (got '$(tr '\r' '\n' <err | grep documents | tail -n 1)')" \
+  grep -q '^3 of 3 documents, [0-9]*/s' <(tr '\r' '\n' <err)
+# A folder given as an argument with no document in it: a line on standard error, and a
+# count in the closing line (no record, since a record is a document's).
+mkdir -p empty/sub walked/inner
+cp "$sample" walked/inner/a.xls
+run --progress empty walked
+expect "the total and the folders of a walk" grep -q '^1 of 1 documents, 4 folders, ' <(tr '\r' '\n' <err)
+expect "an empty folder is said on standard error" grep -qx 'docoutline-batch: empty: no documents' err
+expect "and counted in the closing line" \
+  test "$(tail -n 1 err)" = "docoutline-batch: 1 record: 1 ok; 1 folder with no documents"
+# With no path and a terminal on standard input, one line says where paths come from.
+timeout 20 script -qec "'$batch' --no-progress" /dev/null </dev/null >out 2>&1
+expect "a terminal on standard input is told it is read" \
+  grep -q '^docoutline-batch: reading paths from standard input (one per line; Ctrl-D ends)' out
 
 # --fail-on: status 4 once every record is written, when a record has a status named;
 # a failed list (status 1) comes first. Under GNU parallel, parallel's status shows it.
