@@ -51,3 +51,10 @@ set(CPACK_SOURCE_GENERATOR "TGZ")
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/" "/out/" "\\\\.deb$")
 
 include(CPack)
+
+# `cmake --build build --target uninstall`: removes what `cmake --install build` put in
+# place (cmake/uninstall.cmake), never a file that a Debian package owns. Install one way
+# or the other, the package or `cmake --install`, not both.
+add_custom_target(uninstall
+  COMMAND ${CMAKE_COMMAND} -DMANIFEST=${CMAKE_BINARY_DIR}/install_manifest.txt -P ${CMAKE_CURRENT_LIST_DIR}/uninstall.cmake
+  COMMENT "Removing what cmake --install put in place")
