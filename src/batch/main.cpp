@@ -81,6 +81,8 @@ class RecordWorker final : public batch::Worker {
       record_.Clear();
       record_.status = item.status;
       record_.detail = item.detail;
+    } else if (item.folder) {
+      batch::ReadRecordAt(item.folder->fd(), item.name.c_str(), record_, reader_);
     } else {
       batch::ReadRecord(item.path.c_str(), record_, reader_, item.check);
     }

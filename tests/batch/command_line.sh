@@ -118,6 +118,7 @@ done && cp "$sample" z.xls && mkfifo p) || { echo "FAILED: could not build the d
 run deep
 expect "every file of a tree 8,000 bytes deep has a record (status $status)" \
   test "$status" -eq 0 -a "$(find deep ! -type d | sort)" = "$(sed 's/^{"path":"\([^"]*\)".*/\1/' out | sort)"
+expect "the document at the bottom of it is read" grep -q '/z\.xls","status":"ok"' out
 
 # Output that cannot be written: a closed pipe ends the run quietly, anything else with a
 # message; both with status 1.
