@@ -19,6 +19,12 @@
 //   package-dir20k.xlsx, package-dir200k.xlsx
 //                       packages of 20,000 and 200,000 empty entries, the two parts the
 //                       reader needs last in the central directory
+//   hostile-comments.xlsx  a 15 KB package whose properties hold five 3 MB comments
+//   hostile-tokens.xlsx    properties of 16 MiB made of comments just under the reader's
+//                       longest token: the costliest part it reads whole
+//   hostile-name.xlsx   one part name of nearly 16 MiB
+//   hostile-padded.xlsx properties whose deflated data goes on in empty stored blocks
+//                       past what a part may take
 //
 // The 100 MiB and 1 GiB files share their directory shape and differ only in stream sizes,
 // so what the tool reads from them should not differ. Filler is generated while writing;
@@ -171,6 +177,29 @@ void WidePackage(const std::string& path, unsigned entries) {
   testdoc::WriteFile(path, testdoc::BuildZip(items));
 }
 
+// Packages that cost the package reader most, one way each.
+void HostilePackage(const std::string& path, const std::string& kind) {
+  const std::string outline = testdoc::OutlineXml(kGroups, kParts);
+  std::vector<testdoc::ZipItem> items = testdoc::PackageItems(testdoc::PropertiesXml(outline));
+  testdoc::ZipItem& properties = items[2];
+  if (kind == "comments") {
+    std::string comments;
+    for (int i = 0; i < 5; ++i) comments.append("<!--").append(3000000, 'x').append("-->");
+    properties.data = testdoc::PropertiesXml(comments + outline);
+  } else if (kind == "tokens") {
+    std::string comments;
+    while (comments.size() < (16u << 20) - (64u << 10)) comments.append("<!--").append(48u << 10, 'x').append("-->");
+    properties.data = testdoc::PropertiesXml(comments + outline);
+  } else if (kind == "name") {
+    properties.data = testdoc::PropertiesXml(testdoc::OutlineXml(kGroups, {std::string((16u << 20) - 4096, 'n')}));
+  } else {
+    properties.data = "";
+    properties.compressed = "";
+    for (std::uint64_t n = 0; n < (64u << 20) / 5; ++n) properties.trailing.append("\0\0\0\xFF\xFF", 5);
+  }
+  testdoc::WriteFile(path, testdoc::BuildZip(items));
+}
+
 struct Job {
   const char* name;
   std::function<void(const std::string&)> write;
@@ -198,6 +227,10 @@ int main(int argc, char** argv) {
       {"package-1g.xlsx", [](const std::string& p) { BigPackage(p, 1024 * kMiB); }, true},
       {"package-dir20k.xlsx", [](const std::string& p) { WidePackage(p, 20000); }, true},
       {"package-dir200k.xlsx", [](const std::string& p) { WidePackage(p, 200000); }, true},
+      {"hostile-comments.xlsx", [](const std::string& p) { HostilePackage(p, "comments"); }, true},
+      {"hostile-tokens.xlsx", [](const std::string& p) { HostilePackage(p, "tokens"); }, true},
+      {"hostile-name.xlsx", [](const std::string& p) { HostilePackage(p, "name"); }, true},
+      {"hostile-padded.xlsx", [](const std::string& p) { HostilePackage(p, "padded"); }, true},
   };
   const std::string dir = argv[1];
   try {

@@ -8,7 +8,7 @@ set(CPACK_PACKAGE_VENDOR "The docoutline developers")
 set(DOCOUTLINE_PACKAGE_MAINTAINER "The docoutline developers <maintainers@docoutline.invalid>"
     CACHE STRING "The Maintainer field of the Debian package: a name and an e-mail address")
 set(CPACK_PACKAGE_CONTACT "${DOCOUTLINE_PACKAGE_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "print the outline an office document records about itself")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "outlines of office documents: compound files and Office Open XML")
 # Lines kept short: they become the package's extended description as they are (and
 # none may start with a dot, which would make it a control line).
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
@@ -18,8 +18,10 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "the names of its parts. Such documents include the .doc, .xls and .ppt"
   "files, the .vsd, .msg and .pub files, and many more. It only reads the"
   "document and writes no files. docoutline-batch reads whole collections"
-  "the same way and writes one JSON line per document, with the reason for"
-  "every one that gives nothing.")
+  "the same way, Office Open XML packages (.docx, .xlsx, .pptx and their"
+  "kin) too, whose extended properties hold the same outline, and writes"
+  "one JSON line per document, with the reason for every one that gives"
+  "nothing.")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_RESOURCE_FILE_README "${PROJECT_SOURCE_DIR}/README.md")
 set(CPACK_STRIP_FILES ON)
@@ -75,3 +77,10 @@ set(CPACK_SOURCE_GENERATOR "TGZ")
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/" "/out/" "\\\\.deb$")
 
 include(CPack)
+
+# `cmake --build build --target uninstall`: removes what `cmake --install build` put in
+# place (cmake/uninstall.cmake), never a file that a Debian package owns. Install one way
+# or the other, the package or `cmake --install`, not both.
+add_custom_target(uninstall
+  COMMAND ${CMAKE_COMMAND} -DMANIFEST=${CMAKE_BINARY_DIR}/install_manifest.txt -P ${CMAKE_CURRENT_LIST_DIR}/uninstall.cmake
+  COMMENT "Removing what cmake --install put in place")

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cfb/file_state.h"
+#include "read_again.h"
 #include "readers/byte_source.h"
 #include "readers/cfb/compound_file.h"
 #include "readers/limits.h"
@@ -46,7 +47,7 @@ std::string ReadChecked(cfb::CompoundFile& file, std::span<const std::uint8_t> b
         cfb::CompareNames(entry.Name(), name) != 0) {
       Fail("lookup returned another entry");
     }
-    std::vector<std::uint8_t> stream;
+    cfb::StreamBytes stream;
     const Fault read = cfb::ReadStream(file, entry, limits::kMaxPropertyStreamBytes, stream);
     answer.append("\0", 1).append(Describe(read)).append(stream.begin(), stream.end());
     if (!read.ok()) continue;
@@ -61,12 +62,9 @@ std::string ReadChecked(cfb::CompoundFile& file, std::span<const std::uint8_t> b
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static cfb::CompoundFile file;
-  static std::vector<std::uint8_t> previous;
-  const std::span<const std::uint8_t> input(data, size);
-  const std::string first = ReadChecked(file, input);
-  ReadChecked(file, previous);
-  if (ReadChecked(file, input) != first) Fail("an input read otherwise after another one");
-  previous.assign(input.begin(), input.end());
+  static cfb::CompoundFile state;
+  if (!SameAfterAnother(state, std::span<const std::uint8_t>(data, size), ReadChecked)) {
+    Fail("an input read otherwise after another one");
+  }
   return 0;
 }

@@ -236,11 +236,11 @@ void WriteSample(Seeds& s, const fs::path& dir) {
     readers::MemorySource source(doc);
     readers::cfb::CompoundFile file;
     readers::cfb::DirEntry entry;
-    std::vector<std::uint8_t> stream;
+    readers::cfb::StreamBytes stream;
     if (readers::cfb::OpenCompoundFile(source, file).ok() &&
         readers::cfb::FindRootStream(file, testdoc::kDocSummaryName, entry).ok() &&
         readers::cfb::ReadStream(file, entry, readers::limits::kMaxPropertyStreamBytes, stream).ok()) {
-      s.Stream("sample-" + p.filename().string() + ".dsi", stream);
+      s.Stream("sample-" + p.filename().string() + ".dsi", testdoc::Bytes(stream.begin(), stream.end()));
     }
   };
   const std::size_t quota[2] = {kSampleFiles * 2 / 3, kSampleFiles};

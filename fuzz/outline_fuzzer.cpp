@@ -16,6 +16,7 @@
 
 #include "outline/record.h"
 #include "outline/text.h"
+#include "read_again.h"
 #include "readers/byte_source.h"
 #include "readers/limits.h"
 
@@ -60,11 +61,8 @@ std::string ReadChecked(outline::ReaderState& state, std::span<const std::uint8_
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static outline::ReaderState state;
-  static std::vector<std::uint8_t> previous;
-  const std::span<const std::uint8_t> input(data, size);
-  const std::string first = ReadChecked(state, input);
-  ReadChecked(state, previous);
-  if (ReadChecked(state, input) != first) Fail("an input read otherwise after another one");
-  previous.assign(input.begin(), input.end());
+  if (!SameAfterAnother(state, std::span<const std::uint8_t>(data, size), ReadChecked)) {
+    Fail("an input read otherwise after another one");
+  }
   return 0;
 }

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "read_again.h"
 #include "readers/byte_source.h"
 #include "readers/limits.h"
 #include "readers/ooxml/package.h"
@@ -101,12 +102,9 @@ std::string ReadChecked(ooxml::Package& package, std::span<const std::uint8_t> b
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static ooxml::Package package;
-  static std::vector<std::uint8_t> previous;
-  const std::span<const std::uint8_t> input(data, size);
-  const std::string first = ReadChecked(package, input);
-  ReadChecked(package, previous);
-  if (ReadChecked(package, input) != first) Fail("an input read otherwise after another one");
-  previous.assign(input.begin(), input.end());
+  static ooxml::Package state;
+  if (!SameAfterAnother(state, std::span<const std::uint8_t>(data, size), ReadChecked)) {
+    Fail("an input read otherwise after another one");
+  }
   return 0;
 }

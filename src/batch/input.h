@@ -5,8 +5,11 @@
 
 #include <sys/types.h>
 
+#include <atomic>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -15,6 +18,36 @@
 #include "record.h"
 
 namespace batch {
+
+// A folder held open by a walk. What is in it is looked at and opened by name, relative
+// to it, so that a walk goes as deep as the file system does, whatever the longest path
+// the system takes whole (PATH_MAX). Closed when the walk and every item holding it are
+// done with it.
+class OpenFolder {
+ public:
+  explicit OpenFolder(int fd) : fd_(fd) {}
+  ~OpenFolder();
+  OpenFolder(const OpenFolder&) = delete;
+  OpenFolder& operator=(const OpenFolder&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The longest path the system opens whole: a walked document whose path is longer
+// carries its folder, to be opened by name there.
+#if defined(PATH_MAX)
+inline constexpr std::size_t kLongestOpenedPath = PATH_MAX - 1;
+#else
+inline constexpr std::size_t kLongestOpenedPath = 1023;
+#endif
+
+// The folders a walk holds open at once: the innermost ones. A folder further out is
+// closed, and opened again through ".." of the folder below it (and known again by its
+// device and inode) when the walk comes back to it, so that a walk of any depth holds no
+// more descriptors than this, and those of the deep documents in hand.
+inline constexpr std::size_t kHeldFolders = 16;
 
 // One document to report.
 struct Item {
@@ -27,6 +60,10 @@ struct Item {
   // Not known to be a regular file (a path from a list): look before opening it, so that
   // no FIFO or device is ever opened.
   bool check = false;
+  // A walked document whose path is longer than kLongestOpenedPath: its folder, held
+  // open, and its name there. Empty for every other item.
+  std::shared_ptr<const OpenFolder> folder;
+  std::string name;
 };
 
 // A path read from a list longer than this is cut there (and so names no file): no list
@@ -52,6 +89,13 @@ class ItemSource {
   virtual void Fetch() = 0;
 };
 
+// What the input knows of a run's size, for the progress line: written by the thread
+// that takes or fetches items, read by the one that writes records.
+struct InputProgress {
+  std::atomic<std::uint64_t> folders{0};  // folders entered by walks
+  std::atomic<std::uint64_t> total{0};    // every item of the run, once that is known; 0 until then
+};
+
 // How the list is read: ::read, or a test's reader that fails on purpose.
 using ListRead = ssize_t (*)(int fd, void* buffer, std::size_t size);
 
@@ -64,16 +108,20 @@ class PathSource final : public ItemSource {
   // The next document. Every system call it needs is left to Fetch:
   //   A folder given as an argument is walked, without recursion: each folder's entries
   //   in byte order of their names, a subfolder's documents where its name sorts; no
-  //   folder entered twice. Symbolic links to folders are not followed; they, FIFOs,
-  //   devices and sockets come out known as not-regular-file, never opened. A link to a
-  //   regular file is a document; one that leads nowhere is left to the reader (not
-  //   found). A folder that cannot be listed comes out with its own record.
+  //   folder entered twice. Entries are looked at and folders opened relative to their
+  //   folder, so a walk has no depth limit. Symbolic links to folders are not followed;
+  //   they, FIFOs, devices and sockets come out known as not-regular-file, never opened.
+  //   A link to a regular file is a document; one that leads nowhere is left to the
+  //   reader (not found). A folder that cannot be listed comes out with its own record,
+  //   and so does every entry left in a folder that can no longer be opened when the
+  //   walk comes back to it (moved away meanwhile): every entry listed gets one.
   //   Anything else given as an argument that exists and is not a regular file comes out
   //   as not-regular-file.
   //   A path from the list is never walked (a list is the result of a walk already); it
   //   comes out with `check` set. Empty entries are skipped; the last path needs no
-  //   separator. When reading the list fails, the input ends there: the path it was in
-  //   the middle of is dropped, and no later argument is taken.
+  //   separator. In a newline-separated list a CR before the LF is no part of the path. A list on a descriptor that
+  //   does not wait (O_NONBLOCK) is waited for with poll. When reading the list fails, the input ends there: the path
+  //   it was in the middle of is dropped, and no later argument is taken.
   Next Take(Item& item) override;
 
   // The step Take left: reads the next block of the list (which may wait for the list's
@@ -83,15 +131,31 @@ class PathSource final : public ItemSource {
   // The errno of a failed read of the list (the input ended there), or 0.
   int ListError() const { return listError_; }
 
+  // The folders given as arguments whose walk gave no item at all, in order.
+  const std::vector<std::string>& EmptyFolders() const { return emptyFolders_; }
+
+  // Counts and the run's total, kept up to date as items are taken. The total is known
+  // once nothing uncounted is left: no argument left to look at, no folder left to list
+  // in the walk, and a list that ended or was counted (CountList).
+  const InputProgress& Progress() const { return progress_; }
+
+  // When the list is a regular file, its paths are counted (in one pass of positioned
+  // reads) before it is read, for the total. For the progress line only: it costs a pass.
+  void CountList() { countList_ = true; }
+
  private:
   struct Entry {
     std::string name;
     unsigned char type;  // the Kind the folder listing gives (input.cpp)
   };
   struct Folder {
-    std::string path;
+    std::shared_ptr<OpenFolder> open;  // null beyond the innermost kHeldFolders
+    dev_t device = 0;                  // to know it again when it is opened again
+    ino_t inode = 0;
+    std::size_t pathSize = 0;  // its path: the first pathSize bytes of walkPath_
     std::vector<Entry> entries;
     std::size_t next = 0;
+    int lost = 0;  // the errno of opening it again failed: its remaining entries say so
   };
   // What Fetch is to do for the next item.
   enum class Step : std::uint8_t {
@@ -100,19 +164,29 @@ class PathSource final : public ItemSource {
     kLookAtArgument,  // a path given as an argument: a document, a folder to walk, or neither
     kLookAtEntry,     // a walked entry whose type the listing did not give, or a link
     kEnterFolder,     // a walked folder
+    kReturn,          // back to a folder that was closed: open it again
   };
 
-  void EnterFolder(const std::string& path, bool followLink);
-  void LookAtEntry(std::string path, unsigned char kind);
+  Next TakeNext(Item& item);
+  void FetchStep();
+  void Publish();
+  void CountListPaths();
+  void EnterFolder(int at, const std::string& name, std::string path, bool followLink);
+  void LookAtEntry(std::string path, const std::string& name, unsigned char kind);
+  void Return();
+  void LeaveFolder();
+  void WalkedDocument(Item& item, std::string path, const std::string& name);
   void ReadList();
   Next ListStep(Item& item);
 
   std::vector<std::string> paths_;
   std::size_t nextPath_ = 0;
   std::vector<Folder> walk_;                   // the folders being walked, innermost last
+  std::string walkPath_;                       // the innermost one's path
   std::set<std::pair<dev_t, ino_t>> visited_;  // every folder entered
   Step step_ = Step::kNone;
   std::string stepPath_;        // the path of that step
+  std::string stepName_;        // for kLookAtEntry and kEnterFolder: the name in the innermost folder
   unsigned char stepKind_ = 0;  // for kLookAtEntry: what the listing said (kUnknown or kLink)
   bool hasFetched_ = false;     // Fetch made the next item itself: `fetched_`
   Item fetched_;
@@ -127,6 +201,17 @@ class PathSource final : public ItemSource {
   std::size_t bufferAt_ = 0;
   std::size_t bufferEnd_ = 0;
   std::string listed_;  // the list's path read so far
+
+  // For the progress line and for a folder argument with nothing in it.
+  InputProgress progress_;
+  std::uint64_t given_ = 0;        // items given
+  std::uint64_t givenAtWalk_ = 0;  // items given when the walk of an argument began
+  std::uint64_t walkItems_ = 0;    // entries left in the walk that give one item each
+  std::uint64_t walkFolders_ = 0;  // entries left in the walk that may be folders
+  bool countList_ = false;
+  bool listCounted_ = false;
+  std::uint64_t listLeft_ = 0;  // paths of a counted list not yet given
+  std::vector<std::string> emptyFolders_;
 };
 
 }  // namespace batch

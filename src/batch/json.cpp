@@ -1,8 +1,10 @@
 #include "json.h"
 
 #include <algorithm>
+#include <charconv>
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "outline/text.h"
 
@@ -17,6 +19,23 @@ constexpr std::array<bool, 256> kPlain = [] {
   return plain;
 }();
 
+// Where the run of plain bytes that starts at `at` ends: eight bytes are looked at a
+// time, since most text (names, headings, paths) is plain from end to end.
+std::size_t PlainUntil(std::string_view text, std::size_t at) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHighs = 0x8080808080808080u;
+  const auto hasZero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+  for (; text.size() - at >= 8; at += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, text.data() + at, 8);
+    const std::uint64_t special =
+        (w & kHighs) | ((w - 0x20 * kOnes) & ~w & kHighs) | hasZero(w ^ ('"' * kOnes)) | hasZero(w ^ ('\\' * kOnes));
+    if (special != 0) break;
+  }
+  while (at < text.size() && kPlain[static_cast<unsigned char>(text[at])]) ++at;
+  return at;
+}
+
 }  // namespace
 
 void AppendJsonString(std::string& out, std::string_view text) {
@@ -25,11 +44,9 @@ void AppendJsonString(std::string& out, std::string_view text) {
   std::size_t run = 0;  // start of the bytes not yet appended, all plain
   const auto flush = [&](std::size_t at) { out.append(text.substr(run, at - run)); };
   for (std::size_t at = 0; at < text.size();) {
+    at = PlainUntil(text, at);
+    if (at == text.size()) break;
     const unsigned char c = static_cast<unsigned char>(text[at]);
-    if (kPlain[c]) {
-      ++at;
-      continue;
-    }
     if (c >= 0x80) {
       // A valid sequence is copied as it is; anything else is replaced byte by byte.
       const std::size_t length = outline::Utf8SequenceLength(text, at);
@@ -135,6 +152,14 @@ void AppendRfc3339(std::string& out, const outline::FileTime& time) {
 
 namespace {
 
+// Appends an integer in decimal, without the allocation std::to_string makes.
+template <typename Integer>
+void AppendNumber(std::string& out, Integer value) {
+  char digits[24];
+  const auto result = std::to_chars(digits, digits + sizeof digits, value);
+  out.append(digits, result.ptr);
+}
+
 // Everything after the path: from ",\"status\"" to the end of the line.
 void AppendRecordFields(std::string& out, const Record& record) {
   out.append(",\"status\":\"");
@@ -149,10 +174,14 @@ void AppendRecordFields(std::string& out, const Record& record) {
              : record.container == readers::Container::kZip        ? "\"zip\""
                                                                    : "null");
   out.append(",\"codepage\":");
-  out.append(record.codePage ? std::to_string(*record.codePage) : "null");
+  if (record.codePage) {
+    AppendNumber(out, *record.codePage);
+  } else {
+    out.append("null");
+  }
   if (record.size) {
     out.append(",\"size\":");
-    out.append(std::to_string(*record.size));
+    AppendNumber(out, *record.size);
   }
   if (record.mtime) {
     out.append(",\"mtime\":\"");
@@ -166,7 +195,7 @@ void AppendRecordFields(std::string& out, const Record& record) {
       out.append("{\"heading\":");
       AppendJsonString(out, record.TextOf(record.headings[i].text));
       out.append(",\"count\":");
-      out.append(std::to_string(record.headings[i].count));
+      AppendNumber(out, record.headings[i].count);
       out.push_back('}');
     }
     out.push_back(']');

@@ -1,7 +1,7 @@
 // docoutline-batch: the outline of every document of a collection, one JSON line per
 // document, in input order, with the reason for every document that gives none.
 //
-//   docoutline-batch [-0] [-j N] [--progress|--no-progress] [PATH|-]...
+//   docoutline-batch [-0] [-j N] [--progress|--no-progress] [--fail-on=WORDS] [PATH|-]...
 //
 // See kUsage (options.cpp) and docs/docoutline-batch.1.
 
@@ -21,7 +21,9 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -45,14 +47,18 @@ struct StatusCounts {
   std::array<std::uint64_t, std::size(batch::kStatusWords)> counts = {};
 
   // "docoutline-batch: 1143 records: 917 ok, 120 no-outline, ...\n", statuses in their
-  // fixed order, those that no record had left out.
-  std::string Line() {
+  // fixed order, those that no record had left out; then "; 1 folder with no documents"
+  // when a folder given as an argument held none.
+  std::string Line(std::size_t emptyFolders) {
     std::uint64_t total = 0;
     std::string text;
     for (std::size_t i = 0; i < counts.size(); ++i) {
       total += counts[i];
       if (counts[i] == 0) continue;
       text += (text.empty() ? ": " : ", ") + std::to_string(counts[i]) + " " + std::string(batch::kStatusWords[i]);
+    }
+    if (emptyFolders != 0) {
+      text += "; " + std::to_string(emptyFolders) + (emptyFolders == 1 ? " folder" : " folders") + " with no documents";
     }
     return "docoutline-batch: " + std::to_string(total) + (total == 1 ? " record" : " records") + text + "\n";
   }
@@ -75,6 +81,8 @@ class RecordWorker final : public batch::Worker {
       record_.Clear();
       record_.status = item.status;
       record_.detail = item.detail;
+    } else if (item.folder) {
+      batch::ReadRecordAt(item.folder->fd(), item.name.c_str(), record_, reader_);
     } else {
       batch::ReadRecord(item.path.c_str(), record_, reader_, item.check);
     }
@@ -104,12 +112,12 @@ unsigned Cores() {
 
 int UsageError(const std::string& reason) {
   std::fprintf(stderr, "docoutline-batch: %s\nTry 'docoutline-batch --help' for more information.\n", reason.c_str());
-  return 2;
+  return batch::kExitUsage;
 }
 
-}  // namespace
+constexpr std::string_view kMemoryExhausted = "docoutline-batch: memory exhausted";
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   // Buffers of 16 KiB and more get mappings of their own and go back to the system when
   // freed: the rare large record or summary stream, and each thread's converter buffers.
   // Left in the heaps that many threads share, they would fragment them, and with dozens
@@ -129,23 +137,61 @@ int main(int argc, char** argv) {
     std::fputs("docoutline-batch " DOCOUTLINE_VERSION "\n", stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
-  if (options.paths.empty()) options.paths.emplace_back("-");
+  if (options.paths.empty()) {
+    options.paths.emplace_back("-");
+    // Someone who typed the command alone would otherwise see nothing happen.
+    if (isatty(STDIN_FILENO) == 1) {
+      std::fputs(options.nulSeparated
+                     ? "docoutline-batch: reading paths from standard input (NUL-separated; Ctrl-D ends)\n"
+                     : "docoutline-batch: reading paths from standard input (one per line; Ctrl-D ends)\n",
+                 stderr);
+    }
+  }
   // A closed pipe shows as EPIPE from write, which ends the run quietly (see Output).
   std::signal(SIGPIPE, SIG_IGN);
 
   const bool progress = options.progress == batch::Options::Progress::kOn ||
                         (options.progress == batch::Options::Progress::kAuto && isatty(STDERR_FILENO) == 1);
-  batch::Output output(STDOUT_FILENO, progress);
   batch::PathSource paths(std::move(options.paths), STDIN_FILENO, options.nulSeparated ? '\0' : '\n');
+  if (progress) paths.CountList();
+  batch::Output output(STDOUT_FILENO, progress, &paths.Progress());
   StatusCounts totals;
-  batch::RunPipeline(
+  batch::RunEnd end = batch::RunPipeline(
       options.jobs != 0 ? options.jobs : Cores(), paths, [&totals] { return std::make_unique<RecordWorker>(totals); },
       output);
-  output.Finish(totals.Line());
+  // A folder with no document in it is no document, so it has no record: said here.
+  for (const std::string& folder : paths.EmptyFolders()) output.Note({"docoutline-batch: ", folder, ": no documents"});
+  std::string closing;
+  try {
+    closing = totals.Line(paths.EmptyFolders().size());
+  } catch (const std::bad_alloc&) {
+    end = batch::RunEnd::kMemoryExhausted;
+  }
+  output.Finish(closing);
   if (paths.ListError() != 0) {
     // The records of the paths read whole are out; the run ends here.
-    std::fprintf(stderr, "docoutline-batch: cannot read standard input: %s\n", std::strerror(paths.ListError()));
-    return 1;
+    output.Note({"docoutline-batch: cannot read standard input: ", std::strerror(paths.ListError())});
+    return batch::kExitFailed;
   }
-  return 0;
+  if (end == batch::RunEnd::kMemoryExhausted) {
+    output.Note({kMemoryExhausted});
+    return batch::kExitMemoryExhausted;
+  }
+  for (std::size_t i = 0; i < totals.counts.size(); ++i) {
+    if (options.failOn[i] && totals.counts[i] != 0) return batch::kExitFailOn;
+  }
+  return batch::kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Before the run (the run itself ends as RunEnd says): no record is held.
+    (void)!::write(STDERR_FILENO, kMemoryExhausted.data(), kMemoryExhausted.size());
+    (void)!::write(STDERR_FILENO, "\n", 1);
+    return batch::kExitMemoryExhausted;
+  }
 }

@@ -1,6 +1,8 @@
 #include "options.h"
 
+#include <algorithm>
 #include <charconv>
+#include <string_view>
 
 namespace batch {
 
@@ -16,11 +18,30 @@ const char* const kUsage =
     "      --progress     show a progress line on standard error, and the records counted\n"
     "                     by status at the end\n"
     "      --no-progress  do not (default: shown when standard error is a terminal)\n"
+    "      --fail-on=WORDS\n"
+    "                     exit with status 4, once every record is written, when a record\n"
+    "                     has one of these status words (separated by commas); 'any' is\n"
+    "                     every status but ok, no-outline and no-summary\n"
     "      --help         print this help and exit\n"
     "      --version      print the version and exit\n"
     "\n"
+    "Each record's status is one word:\n"
+    "  ok                 heading pairs and part names read\n"
+    "  no-outline         the summary reads, but holds no heading pairs or no parts\n"
+    "  no-summary         no summary properties (compound file) or extended properties\n"
+    "                     (package)\n"
+    "  not-found, not-regular-file, permission-denied, locked\n"
+    "                     the file could not be opened for that reason\n"
+    "  io-error           a read failed (the detail names the call)\n"
+    "  unknown-format     neither a compound file nor a package (the detail says what)\n"
+    "  damaged            a structure is broken (the detail names it)\n"
+    "  too-large          the summary, or a package part, is over the readers' limit\n"
+    "  encrypted          the outline is encrypted (the detail names the scheme, where\n"
+    "                     the file states it)\n"
+    "\n"
     "Exit status: 0 when every document got its record, 1 when standard output could not\n"
-    "be written or standard input could not be read, 2 on a usage error.\n"
+    "be written or standard input could not be read, 2 on a usage error, 3 when memory\n"
+    "ran out (the records before that point are written), 4 for --fail-on.\n"
     "See docoutline-batch(1) for the record's fields.\n";
 
 namespace {
@@ -37,6 +58,34 @@ bool ParseJobs(const std::string& text, unsigned& jobs, std::string& error) {
   // cap is used instead, so that `-j "$(nproc)"` works on any machine.
   jobs = ec == std::errc() && value <= kMaxJobs ? value : kMaxJobs;
   return true;
+}
+
+// The statuses of a document that was read and is simply without an outline: "any"
+// leaves them out, since such documents are what a collection is made of.
+constexpr std::string_view kReadWithoutOutline[] = {"ok", "no-outline", "no-summary"};
+
+// WORDS of --fail-on=WORDS: status words separated by commas, or "any".
+bool ParseFailOn(std::string_view words, StatusSet& set, std::string& error) {
+  for (;;) {
+    const std::size_t comma = std::min(words.find(','), words.size());
+    const std::string_view word = words.substr(0, comma);
+    const auto* const found = std::find(std::begin(kStatusWords), std::end(kStatusWords), word);
+    if (found != std::end(kStatusWords)) {
+      set[static_cast<std::size_t>(found - std::begin(kStatusWords))] = true;
+    } else if (word == "any") {
+      for (std::size_t i = 0; i < set.size(); ++i) {
+        if (std::find(std::begin(kReadWithoutOutline), std::end(kReadWithoutOutline), kStatusWords[i]) ==
+            std::end(kReadWithoutOutline)) {
+          set[i] = true;
+        }
+      }
+    } else {
+      error = "--fail-on takes status words separated by commas, or 'any'; '" + std::string(word) + "' is none";
+      return false;
+    }
+    if (comma == words.size()) return true;
+    words.remove_prefix(comma + 1);
+  }
 }
 
 }  // namespace
@@ -65,6 +114,14 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
         return false;
       }
       if (!ParseJobs(args[++i], options.jobs, error)) return false;
+    } else if (arg == "--fail-on") {
+      if (i + 1 == args.size()) {
+        error = "option '--fail-on' needs status words";
+        return false;
+      }
+      if (!ParseFailOn(args[++i], options.failOn, error)) return false;
+    } else if (arg.rfind("--fail-on=", 0) == 0) {
+      if (!ParseFailOn(arg.substr(10), options.failOn, error)) return false;
     } else if (arg.rfind("--jobs=", 0) == 0) {
       if (!ParseJobs(arg.substr(7), options.jobs, error)) return false;
     } else if (arg.rfind("-j", 0) == 0) {

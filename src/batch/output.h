@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <initializer_list>
 #include <string_view>
 
 #include "pipeline.h"
@@ -17,11 +18,15 @@ namespace batch {
 // stopped otherwise.
 class Output final : public LineSink {
  public:
-  Output(int fd, bool progress);
+  // `input`, when given, adds folders, the total and the time left to the progress line.
+  Output(int fd, bool progress, const InputProgress* input = nullptr);
   void Write(std::string_view lines, std::uint64_t count) override;
   // Ends the progress line, and, when progress is shown, writes `closing` (a whole line)
   // to standard error after it.
   void Finish(std::string_view closing);
+  // Writes one line to standard error, made of `parts` and a newline, below the progress
+  // line if one is shown. Allocates nothing, so that it can tell of exhausted memory.
+  void Note(std::initializer_list<std::string_view> parts);
 
  private:
   void Send(std::string_view bytes);  // writes all of it, or ends the process
@@ -29,6 +34,9 @@ class Output final : public LineSink {
 
   int fd_;
   bool progress_;
+  const InputProgress* input_;
+  bool lineShown_ = false;    // a progress line is on standard error, without its newline
+  std::size_t lineSize_ = 0;  // the length of the last one, to blank what a shorter one leaves
   std::uint64_t lines_ = 0;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point shown_;

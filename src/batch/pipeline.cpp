@@ -1,6 +1,9 @@
 #include "pipeline.h"
 
 #include <algorithm>
+#include <new>
+#include <optional>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -24,30 +27,70 @@ Pipeline::Pipeline(unsigned workers, ItemSource& source, LineSink& sink)
       sink_(sink),
       ring_(std::max(kMinSlots, kSlotsPerWorker * workers_)) {}
 
-void Pipeline::Run(const WorkerFactory& makeWorker) {
+RunEnd Pipeline::Run(const WorkerFactory& makeWorker) {
   std::vector<std::thread> threads;
-  for (unsigned i = 1; i < workers_; ++i) threads.emplace_back([&] { Work(makeWorker); });
+  try {
+    threads.reserve(workers_ - 1);
+    for (unsigned i = 1; i < workers_; ++i) threads.emplace_back([&] { Work(makeWorker); });
+  } catch (const std::system_error&) {
+    // The system would start no more threads (its limit on threads, or on memory for
+    // their stacks): the run goes on with those that started.
+  } catch (const std::bad_alloc&) {
+  }
   Work(makeWorker);
   for (std::thread& t : threads) t.join();
   // A thread that ended while another wrote may have left lines behind.
   Lock lock(mutex_);
   WriteReady(lock, true);
+  // Lines that no memory could be found to gather: passed on one by one, in order, up to
+  // the first item not made. Only this thread is left, so the lock is held throughout.
+  for (Slot* head = &At(passed_); head->done; head = &At(passed_)) {
+    sink_.Write(head->line, 1);
+    heldBytes_ -= head->line.size();
+    head->line.clear();
+    head->done = false;
+    ++passed_;
+  }
+  return exhausted_ ? RunEnd::kMemoryExhausted : RunEnd::kDone;
 }
 
 void Pipeline::Work(const WorkerFactory& makeWorker) {
-  const std::unique_ptr<Worker> worker = makeWorker();
-  Batch batch;
+  std::unique_ptr<Worker> worker;
+  std::optional<Batch> batch;
+  try {
+    worker = makeWorker();
+    batch.emplace();
+  } catch (const std::bad_alloc&) {
+    Lock lock(mutex_);
+    return Exhausted(lock);
+  }
   Lock lock(mutex_);
-  while (Take(lock, batch)) {
+  while (Take(lock, *batch)) {
     lock.unlock();
-    for (std::size_t i = 0; i < batch.count; ++i) {
-      batch.lines[i].clear();
-      worker->Process(batch.items[i], batch.lines[i]);
+    std::size_t made = 0;
+    bool exhausted = false;
+    try {
+      for (; made < batch->count; ++made) {
+        batch->lines[made].clear();
+        worker->Process(batch->items[made], batch->lines[made]);
+      }
+    } catch (const std::bad_alloc&) {
+      exhausted = true;  // the worker is not used again: what it was making is dropped
     }
+    // A deep document's folder is held open by its item only until the item is done.
+    for (std::size_t i = 0; i < batch->count; ++i) batch->items[i].folder.reset();
     lock.lock();
-    Deposit(lock, batch);
+    if (exhausted) Exhausted(lock);
+    batch->count = made;  // the lines made before the failure are kept
+    Deposit(lock, *batch);
   }
   WriteReady(lock, true);
+}
+
+void Pipeline::Exhausted(Lock&) {
+  exhausted_ = true;
+  inputEnded_ = true;
+  if (waiting_ != 0) room_.notify_all();
 }
 
 bool Pipeline::MayTake() const { return !fetching_ && taken_ - passed_ < ring_.size() && heldBytes_ < kHeldLineBytes; }
@@ -64,7 +107,13 @@ bool Pipeline::Take(Lock& lock, Batch& batch) {
       --waiting_;
       continue;
     }
-    const Next next = source_.Take(batch.items[batch.count]);
+    Next next = Next::kEnd;
+    try {
+      next = source_.Take(batch.items[batch.count]);
+    } catch (const std::bad_alloc&) {
+      Exhausted(lock);
+      break;
+    }
     if (next == Next::kEnd) {
       inputEnded_ = true;
       if (waiting_ != 0) room_.notify_all();
@@ -77,9 +126,15 @@ bool Pipeline::Take(Lock& lock, Batch& batch) {
       fetching_ = true;
       WriteReady(lock, true);
       lock.unlock();
-      source_.Fetch();
+      bool exhausted = false;
+      try {
+        source_.Fetch();
+      } catch (const std::bad_alloc&) {
+        exhausted = true;
+      }
       lock.lock();
       fetching_ = false;
+      if (exhausted) Exhausted(lock);
       if (waiting_ != 0) room_.notify_all();
       continue;
     }
@@ -103,7 +158,12 @@ void Pipeline::Deposit(Lock& lock, Batch& batch) {
     if (ready_.empty() && head->line.size() >= kWriteBytes) {
       ready_.swap(head->line);  // a large record is not copied
     } else {
-      ready_.append(head->line);
+      try {
+        ready_.append(head->line);
+      } catch (const std::bad_alloc&) {
+        Exhausted(lock);
+        break;
+      }
     }
     ++readyLines_;
     head->line.clear();
@@ -136,8 +196,8 @@ void Pipeline::WriteReady(Lock& lock, bool all) {
   }
 }
 
-void RunPipeline(unsigned workers, ItemSource& source, const WorkerFactory& makeWorker, LineSink& sink) {
-  Pipeline(workers, source, sink).Run(makeWorker);
+RunEnd RunPipeline(unsigned workers, ItemSource& source, const WorkerFactory& makeWorker, LineSink& sink) {
+  return Pipeline(workers, source, sink).Run(makeWorker);
 }
 
 }  // namespace batch

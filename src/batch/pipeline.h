@@ -3,6 +3,11 @@
 // Whatever N, the output is the same bytes. No thread hands work to another, so a run
 // costs no context switch per document, and nothing slow happens under the lock the
 // threads share: system calls (the input's, the output's) are made outside it.
+//
+// Exhausted memory ends a run, never the process: std::bad_alloc from a worker, from the
+// input or from the gathering of lines is caught at the thread's edge, no thread takes
+// another item, and the lines of the items before the first one not made are passed on,
+// in order. A thread that cannot be started leaves the run with fewer threads.
 #pragma once
 
 #include <condition_variable>
@@ -52,16 +57,24 @@ inline constexpr std::size_t kHeldLineBytes = 1u << 20;
 // run is about to wait (for input, or for a slow document) or ends.
 inline constexpr std::size_t kWriteBytes = 64u << 10;
 
+// How a run ended.
+enum class RunEnd : std::uint8_t {
+  kDone,             // every item's line was passed on
+  kMemoryExhausted,  // memory ran out: the lines before the first item not made were passed on
+};
+
 class Pipeline {
  public:
   // `workers` (at least 1) threads take items from `source` and write to `sink`.
   Pipeline(unsigned workers, ItemSource& source, LineSink& sink);
 
-  // Runs the calling thread and workers - 1 started here, each with its own Worker from
+  // Runs the calling thread and up to workers - 1 started here (as many as the system
+  // lets start; the calling thread alone if none), each with its own Worker from
   // `makeWorker`; writes every item's line to `sink` in the order `source` gave them.
   // While one thread waits for input, the others go on making and writing records.
-  // Returns when all are written.
-  void Run(const WorkerFactory& makeWorker);
+  // Returns when all are written, or when memory ran out and the lines made before the
+  // first item not made are written.
+  RunEnd Run(const WorkerFactory& makeWorker);
 
  private:
   struct Slot {
@@ -78,11 +91,15 @@ class Pipeline {
   using Lock = std::unique_lock<std::mutex>;
 
   void Work(const WorkerFactory& makeWorker);
+  // Memory ran out: no item is taken any more, and the run ends once the items in hand
+  // are done.
+  void Exhausted(Lock& lock);
   // Fills `batch` with the next items (fetching input, unlocked, when it is needed and
   // nothing is in hand; waiting while the bounds forbid taking). False at the end.
   bool Take(Lock& lock, Batch& batch);
   // Puts the batch's lines in their slots, and the lines done in order after the last
-  // one passed on in `ready_`.
+  // one passed on in `ready_`. A line that `ready_` has no memory for stays in its slot,
+  // and Run passes it on by itself at the end.
   void Deposit(Lock& lock, Batch& batch);
   // Passes on what is ready, outside the lock, when no other thread is doing so: all of
   // it when `all`, or when the run waits; otherwise once there is kWriteBytes of it.
@@ -105,11 +122,12 @@ class Pipeline {
   bool writer_ = false;    // a thread passes lines on
   bool fetching_ = false;  // a thread fetches input, unlocked: no one else takes meanwhile
   bool inputEnded_ = false;
+  bool exhausted_ = false;     // memory ran out (inputEnded_ is set too)
   std::size_t heldBytes_ = 0;  // in done slots, in ready_ and in writing_
   unsigned waiting_ = 0;
 };
 
 // Pipeline(workers, source, sink).Run(makeWorker).
-void RunPipeline(unsigned workers, ItemSource& source, const WorkerFactory& makeWorker, LineSink& sink);
+RunEnd RunPipeline(unsigned workers, ItemSource& source, const WorkerFactory& makeWorker, LineSink& sink);
 
 }  // namespace batch

@@ -12,18 +12,36 @@ void ReadRecord(const char* path, Record& record) {
   ReadRecord(path, record, state);
 }
 
-void ReadRecord(const char* path, Record& record, outline::ReaderState& state, bool lookFirst) {
+namespace {
+
+// The record of the document the open, made by `open`, gives.
+template <typename Open>
+void Read(Record& record, outline::ReaderState& state, Open&& open) {
   record.Clear();
   std::unique_ptr<readers::ByteSource> source;
   std::optional<readers::FileStamp> stamp;
-  const readers::Fault fault =
-      readers::OpenSource(path, source, &stamp, lookFirst ? readers::Look::kFirst : readers::Look::kAfterOpening);
+  const readers::Fault fault = open(source, stamp);
   if (stamp) {
     record.size = stamp->size;
     record.mtime = outline::FileTime{stamp->seconds, stamp->nanoseconds};
   }
   if (!fault.ok()) return outline::RecordFault(fault, record);
   outline::Read(*source, record, state);
+}
+
+}  // namespace
+
+void ReadRecord(const char* path, Record& record, outline::ReaderState& state, bool lookFirst) {
+  Read(record, state, [&](auto& source, auto& stamp) {
+    return readers::OpenSource(path, source, &stamp,
+                               lookFirst ? readers::Look::kFirst : readers::Look::kAfterOpening);
+  });
+}
+
+void ReadRecordAt(int folder, const char* name, Record& record, outline::ReaderState& state) {
+  Read(record, state, [&](auto& source, auto& stamp) {
+    return readers::OpenSourceAt(folder, name, source, &stamp, readers::Look::kAfterOpening);
+  });
 }
 
 }  // namespace batch

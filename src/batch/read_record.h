@@ -13,6 +13,10 @@ namespace batch {
 // opened, and only a regular file is opened. `state` is the calling thread's.
 void ReadRecord(const char* path, Record& record, outline::ReaderState& state, bool lookFirst = false);
 
+// The same for the document `name` in the open folder `folder` (a walk's, which keeps
+// it open for the call): for a document whose whole path is too long to open.
+void ReadRecordAt(int folder, const char* name, Record& record, outline::ReaderState& state);
+
 // The same, with a state of its own.
 void ReadRecord(const char* path, Record& record);
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 
 namespace outline {
 namespace {
@@ -42,8 +43,14 @@ std::size_t Utf8SequenceLength(std::string_view bytes, std::size_t at) {
 namespace {
 
 bool AllAscii(std::string_view bytes) {
-  for (const char c : bytes) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  std::size_t at = 0;
+  for (; bytes.size() - at >= 8; at += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, bytes.data() + at, 8);
+    if ((w & 0x8080808080808080u) != 0) return false;
+  }
+  for (; at < bytes.size(); ++at) {
+    if (static_cast<unsigned char>(bytes[at]) >= 0x80) return false;
   }
   return true;
 }
@@ -61,6 +68,10 @@ bool AsciiCompatible(std::uint16_t codePage) {
 
 bool IsValidUtf8(std::string_view bytes) {
   for (std::size_t at = 0; at < bytes.size();) {
+    if (std::uint64_t w; bytes.size() - at >= 8 && (std::memcpy(&w, bytes.data() + at, 8), w & 0x8080808080808080u) == 0) {
+      at += 8;  // eight ASCII bytes
+      continue;
+    }
     const std::size_t length = Utf8SequenceLength(bytes, at);
     if (length == 0) return false;
     at += length;
@@ -220,7 +231,9 @@ void TextDecoder::Convert(iconv_t cd, std::string_view bytes) {
 std::string_view TextDecoder::Decode(const Text& text, std::optional<std::uint16_t> codePage) {
   if (out_.capacity() > kKeptOutputCapacity) std::string().swap(out_);  // one long string is not kept
   const std::uint16_t page = codePage.value_or(kDefaultCodePage);
-  if (text.utf8 || page == 65001 || page == 1200 || (AsciiCompatible(page) && AllAscii(text.bytes))) {
+  // ASCII is UTF-8 already, in every code page that keeps it: most names and headings.
+  if ((text.utf8 || AsciiCompatible(page)) && AllAscii(text.bytes)) return text.bytes;
+  if (text.utf8 || page == 65001 || page == 1200) {
     if (IsValidUtf8(text.bytes)) return text.bytes;
     out_.clear();
     AppendUtf8Lossy(out_, text.bytes);

@@ -3,8 +3,10 @@
 #   - one record per file, the same bytes with 1, 2 and 8 threads;
 #   - every line valid JSON of the record's shape (a real parser), and every ok record
 #     equal to docoutline's own listing of the same document;
-#   - the GNU parallel recipe of the README: shards of a NUL-separated list, run
-#     concurrently, give the same set of records as one run;
+#   - the GNU parallel recipes of the README: shards of a NUL-separated list, run
+#     concurrently, give the same set of records as one run; so does the --sshlogin one
+#     with a host that cannot be reached, and the resumable one, resumed after a block
+#     failed, gives a single run's records in its order;
 #   - the README's recipe for resuming a run killed half way gives the records of an
 #     unbroken one.
 # Exit 77 (skipped) when the corpus is not there.
@@ -43,6 +45,28 @@ if command -v parallel >/dev/null; then
   sort "$work/shards" >"$work/shards.sorted"
   sort "$work/single" >"$work/single.sorted"
   cmp -s "$work/shards.sorted" "$work/single.sorted" || failed "the shards' records differ from a single run's"
+
+  # The README's --sshlogin recipes as written, with one host that does not resolve:
+  # --filter-hosts leaves it out (ssh fails at once; the timeout guards against a hang).
+  hosts=(--filter-hosts --retries 3 --sshlogin 1/nonexistent.invalid,:)
+  (cd "$corpus" && timeout 120 parallel --will-cite --pipe --recend '\0' --block 16k "${hosts[@]}" \
+    "$batch" -0 -j 1 --no-progress <"$work/list" >"$work/hosts" 2>"$work/hosts.err") || failed "the --sshlogin recipe"
+  sort "$work/hosts" | cmp -s - "$work/single.sorted" || failed "the --sshlogin recipe's records differ"
+  # The resumable one, resumed after its second block failed part way: only that block is
+  # read again, and the blocks' files in order hold a single run's records.
+  resumable() {
+    (cd "$corpus" && timeout 120 parallel --will-cite --pipe --recend '\0' --block 16k \
+      --joblog "$work/shards.log" --resume-failed --results "$work/blocks/{#}.jsonl" "${hosts[@]}" \
+      "$batch" -0 -j 1 --no-progress <"$work/list" >/dev/null 2>>"$work/hosts.err")
+  }
+  resumable || failed "the resumable recipe"
+  awk -F '\t' -v OFS='\t' 'NR > 1 && $1 == 2 { $7 = 1 } 1' "$work/shards.log" >"$work/log" &&
+    mv "$work/log" "$work/shards.log"
+  head -c 100 "$work/blocks/2.jsonl" >"$work/cut" && mv "$work/cut" "$work/blocks/2.jsonl"
+  resumable || failed "resuming the resumable recipe"
+  [ "$(grep -c $'^2\t' "$work/shards.log")" -eq 2 ] || failed "block 2 was not run again (or more than once)"
+  (cd "$work" && ls -v blocks/*.jsonl | xargs -d '\n' cat) | cmp -s - "$work/single" ||
+    failed "the resumed sharded run's records differ from a single run's"
 else
   failed "GNU parallel is not installed (tools/install-deps installs it)"
 fi

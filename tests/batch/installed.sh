@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # What `cmake --install` puts in place for docoutline-batch: the executable, which runs
 # from the prefix on the sample document, and its manual page, which formats without a
-# warning.
+# warning; and the uninstall target's script, which removes them.
 set -u
 build_dir=$(cd "$1" && pwd)
 source_dir=$(cd "$2" && pwd)
@@ -28,5 +28,14 @@ check "size and mtime are given" grep -qE ',"size":[0-9]+,"mtime":"[0-9]{4}-[0-9
 out=$(sed -E 's/,"size":[0-9]+,"mtime":"[^"]*"//' <<<"$out")
 check "the installed executable reads the sample" \
   test "$out" = "{\"path\":\"$source_dir/samples/quarterly-report.xls\",\"status\":\"ok\",\"container\":\"compound-file\",\"codepage\":1252,\"headings\":[{\"heading\":\"Worksheets\",\"count\":2},{\"heading\":\"Modules\",\"count\":1},{\"heading\":\"Charts\",\"count\":1},{\"heading\":\"Named Ranges\",\"count\":2}],\"parts\":[\"Summary\",\"Q3 Sales\",\"Macros\",\"Revenue Chart\",\"Print_Area\",\"Totals\"]}"
+# The uninstall target's script removes what the install put in place, but never a file
+# that a package owns: here a stand-in for dpkg-query owns the manual page.
+owner=$prefix/owner
+printf '#!/bin/sh\n[ "$2" = "%s" ]\n' "$page" >"$owner" && chmod +x "$owner"
+find "$prefix" -type f ! -name owner >"$prefix.manifest"
+cmake -DMANIFEST="$prefix.manifest" -DDPKG_QUERY="$owner" -P "$source_dir/cmake/uninstall.cmake" >/dev/null
+check "uninstall removes the installed files but the one a package owns" \
+  test "$(find "$prefix" -type f ! -name owner)" = "$page" -a ! -e "$prefix/share/doc/docoutline"
+rm -f "$prefix.manifest"
 [ "$fail" -eq 0 ] && echo "installed docoutline-batch: all checks passed"
 exit "$fail"

@@ -1,6 +1,7 @@
 // Exhausted memory ends the tool the one abnormal way: "\r\nabnormal program
 // termination\r\n" on standard error, exit status 3, nothing on standard output (not
-// even what was echoed or buffered before).
+// even what was echoed or buffered before). docoutline-batch ends with status 3 too,
+// after the records of the documents before the one that exhausted memory.
 //
 // The tool runs under an address-space limit a few MiB above what it needs to list a
 // small document, found by probing; the same limit must still let the small document
@@ -9,8 +10,10 @@
 // what ends it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -62,48 +65,95 @@ Bytes HugeSummaryStream() {
   return set.bytes;
 }
 
+// The smallest limit (to 256 KiB) under which `lists` holds, plus kHeadRoom. A limit far
+// too small fails at start-up in whatever way; only success is looked for.
+unsigned long long LimitAbove(const std::function<bool(unsigned long long)>& lists) {
+  unsigned long long lo = 1 * kMiB;     // fails
+  unsigned long long hi = 1024 * kMiB;  // lists
+  if (!lists(hi) || lists(lo)) return 0;
+  while (hi - lo > kMiB / 4) {
+    const unsigned long long mid = lo + (hi - lo) / 2;
+    (lists(mid) ? hi : lo) = mid;
+  }
+  return hi + kHeadRoom;
+}
+
 bool ListsSmallDocument(const std::string& path, unsigned long long limit, const std::string& expected) {
   const e2e::RunResult r = e2e::RunTool({path}, "", limit);
   return r.exitStatus == 0 && r.out == expected && r.err.empty();
 }
 
+struct Documents {
+  e2e::TempDir temp;
+  std::string small = temp.path() + "/small.xls";
+  std::string huge = temp.path() + "/huge.xls";
+  Documents() {
+    testdoc::WriteFile(small, testdoc::SimpleDocument({{"Worksheets", 1}}, {"Sheet1"}));
+    const Bytes stream = HugeSummaryStream();
+    EXPECT_LE(stream.size(), kMaxStream);
+    EXPECT_GT(stream.size(), kMaxStream - 4096);
+    testdoc::WriteCompoundFile(huge, {testdoc::StreamOf(testdoc::kDocSummaryName, stream)});
+  }
+};
+
 TEST(MemoryExhaustion, EndsWithTheAbnormalTerminationMessageOnly) {
   if (kToolUnderAsan) {
     GTEST_SKIP() << "AddressSanitizer reserves terabytes of shadow memory; an address-space limit stops it from starting";
   }
-  const e2e::TempDir temp;
-  const std::string& dir = temp.path();
-  const std::string small = dir + "/small.xls";
-  testdoc::WriteFile(small, testdoc::SimpleDocument({{"Worksheets", 1}}, {"Sheet1"}));
+  const Documents docs;
   const std::string expected = "Sheet1\r\nWorksheets\r\r\n\tSheet1\r\r\n";
-  const std::string huge = dir + "/huge.xls";
-  const Bytes stream = HugeSummaryStream();
-  ASSERT_LE(stream.size(), kMaxStream);
-  ASSERT_GT(stream.size(), kMaxStream - 4096);
-  testdoc::WriteCompoundFile(huge, {testdoc::StreamOf(testdoc::kDocSummaryName, stream)});
+  const unsigned long long limit =
+      LimitAbove([&](unsigned long long l) { return ListsSmallDocument(docs.small, l, expected); });
+  ASSERT_NE(limit, 0u);
+  ASSERT_TRUE(ListsSmallDocument(docs.small, limit, expected)) << "limit " << limit;
 
-  // The smallest limit (to 256 KiB) under which the small document lists. A limit far
-  // too small fails at start-up in whatever way; only success is looked for.
-  unsigned long long lo = 1 * kMiB;   // fails
-  unsigned long long hi = 1024 * kMiB;  // lists
-  ASSERT_TRUE(ListsSmallDocument(small, hi, expected));
-  ASSERT_FALSE(ListsSmallDocument(small, lo, expected));
-  while (hi - lo > kMiB / 4) {
-    const unsigned long long mid = lo + (hi - lo) / 2;
-    (ListsSmallDocument(small, mid, expected) ? hi : lo) = mid;
-  }
-  const unsigned long long limit = hi + kHeadRoom;
-  ASSERT_TRUE(ListsSmallDocument(small, limit, expected)) << "limit " << limit;
-
-  const e2e::RunResult unlimited = e2e::RunTool({huge});
+  const e2e::RunResult unlimited = e2e::RunTool({docs.huge});
   EXPECT_EQ(unlimited.exitStatus, 0);
   EXPECT_EQ(unlimited.err, "");
 
-  const e2e::RunResult r = e2e::RunTool({huge}, "", limit);
+  const e2e::RunResult r = e2e::RunTool({docs.huge}, "", limit);
   EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(r.exitStatus, 3);
   EXPECT_EQ(r.err, "\r\nabnormal program termination\r\n");
   EXPECT_EQ(r.out, "");
+}
+
+// The batch, one thread: the record of the document before the one that exhausts memory
+// is written, none after it, one line on standard error, status 3. Threads that cannot
+// be started are no failure.
+TEST(MemoryExhaustion, BatchWritesTheRecordsBeforeAndEndsWithStatus3) {
+  if (kToolUnderAsan) {
+    GTEST_SKIP() << "AddressSanitizer reserves terabytes of shadow memory; an address-space limit stops it from starting";
+  }
+  const Documents docs;
+  const auto batch = [&](const std::vector<std::string>& paths, unsigned long long limit) {
+    std::vector<std::string> args = {"--no-progress", "-j", "1"};
+    args.insert(args.end(), paths.begin(), paths.end());
+    return e2e::RunTool(args, "", limit, DOCOUTLINE_BATCH_BINARY);
+  };
+  const e2e::RunResult smalls = batch({docs.small, docs.small}, 0);
+  ASSERT_EQ(smalls.exitStatus, 0);
+  const unsigned long long limit = LimitAbove([&](unsigned long long l) {
+    const e2e::RunResult r = batch({docs.small, docs.small}, l);
+    return r.exitStatus == 0 && r.out == smalls.out && r.err.empty();
+  });
+  ASSERT_NE(limit, 0u);
+  // Under that limit no thread's stack fits: threads that cannot start leave the calling
+  // thread to work alone.
+  const e2e::RunResult threads = batch({"-j", "32", docs.small, docs.small}, limit);
+  EXPECT_EQ(threads.exitStatus, 0);
+  EXPECT_EQ(threads.out, smalls.out);
+  EXPECT_EQ(threads.err, "");
+
+  const e2e::RunResult unlimited = batch({docs.small, docs.huge, docs.small}, 0);
+  EXPECT_EQ(unlimited.exitStatus, 0);
+  EXPECT_EQ(std::count(unlimited.out.begin(), unlimited.out.end(), '\n'), 3);
+
+  const e2e::RunResult r = batch({docs.small, docs.huge, docs.small}, limit);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.exitStatus, 3);
+  EXPECT_EQ(r.err, "docoutline-batch: memory exhausted\n");
+  EXPECT_EQ(r.out, smalls.out.substr(0, smalls.out.find('\n') + 1));
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-RunResult RunTool(const std::vector<std::string>& args, const std::string& workDir, unsigned long long addressSpaceLimit) {
+RunResult RunTool(const std::vector<std::string>& args, const std::string& workDir, unsigned long long addressSpaceLimit,
+                  const std::string& program) {
   const TempDir temp;
   const std::string& dir = temp.path();
   const std::string outPath = dir + "/stdout";
@@ -52,8 +53,8 @@ RunResult RunTool(const std::vector<std::string>& args, const std::string& workD
       ::setrlimit(RLIMIT_AS, &limit);
     }
     std::vector<char*> argv;
-    std::string program = DOCOUTLINE_BINARY;
-    argv.push_back(program.data());
+    std::string name = program;
+    argv.push_back(name.data());
     std::vector<std::string> copies = args;
     for (std::string& a : copies) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -13,10 +13,11 @@ struct RunResult {
   std::string err;
 };
 
-// Runs the tool with the given arguments (not counting the program's own path), in
-// `workDir` when not empty. `addressSpaceLimit` (bytes, 0 for none) caps its memory.
+// Runs the tool (or `program`) with the given arguments (not counting the program's own
+// path), in `workDir` when not empty. `addressSpaceLimit` (bytes, 0 for none) caps its
+// memory.
 RunResult RunTool(const std::vector<std::string>& args, const std::string& workDir = "",
-                  unsigned long long addressSpaceLimit = 0);
+                  unsigned long long addressSpaceLimit = 0, const std::string& program = DOCOUTLINE_BINARY);
 
 // A fresh empty directory under the temporary folder, removed with everything in it
 // when the object goes.

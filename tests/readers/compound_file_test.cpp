@@ -94,7 +94,7 @@ const std::vector<std::uint32_t>& SummaryChain(const testdoc::Layout& l) { retur
 struct Outcome {
   Fault fault;
   DirEntry entry;
-  std::vector<std::uint8_t> data;
+  StreamBytes data;
 };
 
 Outcome ReadRootStream(const Bytes& file, std::u16string_view name = kDocSummaryName) {

@@ -240,6 +240,13 @@ TEST(Package, ReadsTheOutlineByTheRulesAndSaysWhichCheckFired) {
        Bad(D::kNotWellFormed, S::kProperties), ""},
       {"nested 100,000 deep", testdoc::BuildZip(PackageItems(PropertiesXml(deep))), Bad(D::kOverLimit, S::kProperties),
        ""},
+      {"names that fill the parser's memory",
+       testdoc::BuildZip(Package([] {
+         std::string open;  // never closed: the names held open are what fills it
+         for (int i = 0; i < 160; ++i) open.append("<n").append(std::to_string(i)).append(50000, 'x').append(">");
+         return open;
+       }())),
+       Bad(D::kOverLimit, S::kProperties), ""},
       {"a comment longer than a token may be",
        testdoc::BuildZip(Package("<!--" + std::string(limits::kMaxXmlTokenBytes + limits::kPartChunkBytes, 'x') + "-->")),
        Bad(D::kOverLimit, S::kProperties), ""},

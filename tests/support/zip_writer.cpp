@@ -154,7 +154,7 @@ std::string PropertiesXml(const std::string& content) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
          "<Properties xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/extended-properties\" "
          "xmlns:vt=\"http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes\">"
-         "<Application>Microsoft Excel</Application>" +
+         "<Application>docoutline test writer</Application>" +
          content + "</Properties>";
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstring>
 
 #include "byte_cursor.h"
 #include "cfb/file_state.h"
@@ -44,13 +45,15 @@ Fault ReadZeroFilled(FileState& f, std::uint64_t offset, std::span<std::uint8_t>
   return kOk;
 }
 
-// Fills `out` with the bytes at `offset` through the block cache; the range lies inside
-// one block. What lies past the end of the file reads as zeros, which is how a partial
-// last sector of the header, a table or the directory is completed.
-Fault ReadCached(FileState& f, std::uint64_t offset, std::span<std::uint8_t> out, Structure where) {
+// The bytes at `offset` through the block cache, as a view into the cached block that
+// holds them, valid until the next read through the cache; the range lies inside one
+// block. What lies past the end of the file reads as zeros, which is how a partial last
+// sector of the header, a table or the directory is completed.
+Fault CachedView(FileState& f, std::uint64_t offset, std::size_t length, Structure where,
+                 std::span<const std::uint8_t>& view) {
   const std::uint64_t block = offset / limits::kBlockBytes;
   const std::size_t within = static_cast<std::size_t>(offset % limits::kBlockBytes);
-  assert(within + out.size() <= limits::kBlockBytes);
+  assert(within + length <= limits::kBlockBytes);
   CachedBlock* slot = &f.cache[f.lastBlock];
   if (slot->index != block) {
     for (CachedBlock& b : f.cache) {
@@ -71,14 +74,22 @@ Fault ReadCached(FileState& f, std::uint64_t offset, std::span<std::uint8_t> out
     slot->index = block;
   }
   slot->lastUse = ++f.useClock;
-  std::copy_n(slot->bytes.begin() + static_cast<std::ptrdiff_t>(within), out.size(), out.begin());
+  view = std::span<const std::uint8_t>(slot->bytes).subspan(within, length);
+  return kOk;
+}
+
+// Fills `out` with the bytes at `offset` through the block cache (CachedView's range).
+Fault ReadCached(FileState& f, std::uint64_t offset, std::span<std::uint8_t> out, Structure where) {
+  std::span<const std::uint8_t> view;
+  if (const Fault fault = CachedView(f, offset, out.size(), where, view); !fault.ok()) return fault;
+  std::copy(view.begin(), view.end(), out.begin());
   return kOk;
 }
 
 Fault ReadU32Cached(FileState& f, std::uint64_t offset, std::uint32_t& value, Structure where) {
-  std::array<std::uint8_t, 4> bytes = {};
-  if (const Fault fault = ReadCached(f, offset, bytes, where); !fault.ok()) return fault;
-  value = U32At(bytes, 0);
+  std::span<const std::uint8_t> view;
+  if (const Fault fault = CachedView(f, offset, 4, where, view); !fault.ok()) return fault;
+  value = U32At(view, 0);
   return kOk;
 }
 
@@ -151,21 +162,115 @@ char16_t UpperCase(char16_t u) {
   return u;
 }
 
-// The visited set of a directory walk: one bit per entry index, grown on demand. Only
-// entries actually read are marked, so it grows with the directory present.
+// The visited set of a directory walk: the entries read so far, by index. A descent
+// visits a handful, held in place; a longer walk spills them into a bit set grown on
+// demand. Only entries actually read are marked, so it grows with the directory present.
 class VisitedEntries {
  public:
-  bool Test(std::uint32_t i) const { return i < bits_.size() && bits_[i]; }
+  bool Test(std::uint32_t i) const {
+    if (spilled_) return i < bits_.size() * 64 && (bits_[i / 64] >> (i % 64) & 1) != 0;
+    return std::find(few_.begin(), few_.begin() + count_, i) != few_.begin() + count_;
+  }
   void Set(std::uint32_t i) {
-    if (i >= bits_.size()) bits_.resize(static_cast<std::size_t>(i) + 1);
-    bits_[i] = true;
+    if (!spilled_ && count_ < few_.size()) {
+      few_[count_++] = i;
+      return;
+    }
+    if (!spilled_) {
+      spilled_ = true;
+      for (std::size_t k = 0; k < count_; ++k) Mark(few_[k]);
+    }
+    Mark(i);
   }
 
  private:
-  std::vector<bool> bits_;
+  void Mark(std::uint32_t i) {
+    if (i / 64 >= bits_.size()) bits_.resize(std::max<std::size_t>(i / 64 + 1, 2 * bits_.size()));
+    bits_[i / 64] |= std::uint64_t{1} << (i % 64);
+  }
+
+  std::array<std::uint32_t, 32> few_;
+  std::size_t count_ = 0;
+  bool spilled_ = false;
+  std::vector<std::uint64_t> bits_;
 };
 
-bool IsStream(const DirEntry& e) { return e.type == static_cast<std::uint8_t>(EntryType::kStream); }
+
+// A directory entry as stored, read where it lies in the cache: the walks look at its
+// name, type and siblings without decoding the rest. Valid until the next cache read.
+struct RawEntry {
+  std::span<const std::uint8_t> bytes;
+
+  char16_t Unit(std::size_t i) const {
+    return static_cast<char16_t>(bytes[kEntryNameAt + 2 * i] | bytes[kEntryNameAt + 2 * i + 1] << 8);
+  }
+  // Units before the first zero unit; the length field is not trusted. Four units are
+  // looked at a time.
+  std::size_t Units() const {
+    constexpr std::uint64_t kLows = 0x0001000100010001u;
+    constexpr std::uint64_t kHighs = 0x8000800080008000u;
+    std::size_t n = 0;
+    for (; n < kEntryNameUnits; n += 4) {
+      std::uint64_t w;  // in whatever byte order: only whether a lane is zero matters
+      std::memcpy(&w, bytes.data() + kEntryNameAt + 2 * n, sizeof w);
+      if (((w - kLows) & ~w & kHighs) != 0) break;  // a zero unit among these four
+    }
+    while (n < kEntryNameUnits && Unit(n) != 0) ++n;
+    return n;
+  }
+  bool IsStream() const { return bytes[kEntryTypeAt] == static_cast<std::uint8_t>(EntryType::kStream); }
+  std::uint32_t Left() const { return U32At(bytes, kEntryLeftAt); }
+  std::uint32_t Right() const { return U32At(bytes, kEntryRightAt); }
+  // The directory's order of `name` against this entry's name (CompareNames(name, this)):
+  // the lengths decide first, then the first unit that differs.
+  int CompareTo(std::u16string_view name) const {
+    const std::size_t units = Units();
+    if (name.size() != units) return name.size() < units ? -1 : 1;
+    for (std::size_t i = 0; i < units; ++i) {
+      const char16_t x = UpperCase(name[i]);
+      const char16_t y = UpperCase(Unit(i));
+      if (x != y) return x < y ? -1 : 1;
+    }
+    return 0;
+  }
+  // Whether this entry is named `name`: CompareTo(name) == 0, mostly decided by the
+  // first unit.
+  bool Named(std::u16string_view name) const {
+    if (name.size() > kEntryNameUnits || (name.size() < kEntryNameUnits && Unit(name.size()) != 0)) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      if (UpperCase(name[i]) != UpperCase(Unit(i)) || Unit(i) == 0) return false;
+    }
+    return true;
+  }
+};
+
+// Where entry `index` lies, read through the cache.
+Fault ReadRawEntry(FileState& f, std::uint32_t index, RawEntry& raw) {
+  const std::uint64_t byteOffset = static_cast<std::uint64_t>(index) * kEntryBytes;
+  const std::uint64_t position = byteOffset >> f.sectorShift;
+  // No chain reaches past the sectors present; an index beyond them needs no walk.
+  if (index > kMaxRegularSector || position >= f.sectorCount)
+    return Damage(Defect::kOutOfRange, Structure::kDirectoryTree);
+  std::uint32_t sector = 0;
+  if (const Fault fault = ChainSector(f, f.directory, position, sector); !fault.ok()) return fault;
+  const std::uint64_t at = SectorOffset(f, sector) + (byteOffset & (f.sectorSize - 1));
+  return CachedView(f, at, kEntryBytes, Structure::kDirectoryChain, raw.bytes);
+}
+
+DirEntry Decode(std::uint32_t index, const RawEntry& raw, std::uint32_t sectorSize) {
+  DirEntry e;
+  e.index = index;
+  e.nameUnits = static_cast<std::uint8_t>(raw.Units());
+  for (std::size_t i = 0; i < e.nameUnits; ++i) e.name[i] = raw.Unit(i);
+  e.type = raw.bytes[kEntryTypeAt];
+  e.left = raw.Left();
+  e.right = raw.Right();
+  e.child = U32At(raw.bytes, kEntryChildAt);
+  e.start = U32At(raw.bytes, kEntryStartAt);
+  e.size = U64At(raw.bytes, kEntrySizeAt);
+  if (sectorSize == 512) e.size &= 0xFFFFFFFFu;  // old writers left garbage in the high half
+  return e;
+}
 
 // The descent that an ordered tree allows: a handful of entries. kOk when it finds the
 // stream; otherwise why it stopped, which only matters when it is an I/O failure.
@@ -174,16 +279,16 @@ Fault Descend(FileState& f, std::u16string_view name, DirEntry& entry) {
   seen.Set(0);
   std::uint32_t current = f.rootChild;
   for (std::uint32_t steps = 0; steps < limits::kMaxDirectoryVisits && !seen.Test(current); ++steps) {
-    DirEntry e;
-    if (const Fault fault = ReadDirEntry(f, current, e); !fault.ok()) return fault;
+    RawEntry raw;
+    if (const Fault fault = ReadRawEntry(f, current, raw); !fault.ok()) return fault;
     seen.Set(current);
-    const int order = CompareNames(name, e.Name());
+    const int order = raw.CompareTo(name);
     if (order == 0) {
-      if (!IsStream(e)) break;
-      entry = e;
+      if (!raw.IsStream()) break;
+      entry = Decode(current, raw, f.sectorSize);
       return kOk;
     }
-    current = order < 0 ? e.left : e.right;
+    current = order < 0 ? raw.Left() : raw.Right();
   }
   return Damage(Defect::kStreamNotFound, Structure::kDirectoryTree);
 }
@@ -213,34 +318,34 @@ Fault WalkRootChildren(FileState& f, std::span<const std::u16string_view> names,
       note(Damage(Defect::kOverLimit, Structure::kDirectoryTree));
       break;
     }
-    DirEntry e;
-    if (const Fault fault = ReadDirEntry(f, current, e); !fault.ok()) {
+    RawEntry raw;
+    if (const Fault fault = ReadRawEntry(f, current, raw); !fault.ok()) {
       if (fault.defect == Defect::kIo) return fault;
       note(fault);
       continue;
     }
     seen.Set(current);
     for (std::size_t i = 0; i < names.size(); ++i) {
-      if (IsStream(e) && CompareNames(names[i], e.Name()) == 0 && (!found[i] || current < entries[i].index)) {
-        entries[i] = e;
+      if (raw.IsStream() && (!found[i] || current < entries[i].index) && raw.Named(names[i])) {
+        entries[i] = Decode(current, raw, f.sectorSize);
         found[i] = true;
       }
     }
-    pending.push_back(e.left);
-    pending.push_back(e.right);
+    pending.push_back(raw.Left());
+    pending.push_back(raw.Right());
   }
   return damage;
 }
 
 // Appends `length` bytes at `offset` of the file to `out`.
-Fault AppendFromFile(FileState& f, std::uint64_t offset, std::uint64_t length, std::vector<std::uint8_t>& out) {
+Fault AppendFromFile(FileState& f, std::uint64_t offset, std::uint64_t length, StreamBytes& out) {
   const std::size_t at = out.size();
   out.resize(at + static_cast<std::size_t>(length));
   return ReadZeroFilled(f, offset, std::span<std::uint8_t>(out).subspan(at), Structure::kStreamChain);
 }
 
 // A stream in regular sectors, read in one call per run of consecutive sectors.
-Fault ReadRegularStream(FileState& f, Chain& chain, std::uint64_t size, std::vector<std::uint8_t>& out) {
+Fault ReadRegularStream(FileState& f, Chain& chain, std::uint64_t size, StreamBytes& out) {
   std::uint64_t runOffset = 0;
   std::uint64_t runBytes = 0;
   for (std::uint64_t position = 0; out.size() + runBytes < size; ++position) {
@@ -260,21 +365,35 @@ Fault ReadRegularStream(FileState& f, Chain& chain, std::uint64_t size, std::vec
   return runBytes > 0 ? AppendFromFile(f, runOffset, runBytes, out) : kOk;
 }
 
-// A stream in the mini stream, mini sector by mini sector.
-Fault ReadMiniStream(FileState& f, Chain& chain, std::uint64_t size, std::vector<std::uint8_t>& out) {
-  for (std::uint64_t position = 0; out.size() < size; ++position) {
+// A stream in the mini stream, a run of mini sectors at a time: those that follow one
+// another in the chain and in one sector of the file are copied together.
+Fault ReadMiniStream(FileState& f, Chain& chain, std::uint64_t size, StreamBytes& out) {
+  for (std::uint64_t position = 0; out.size() < size;) {
     std::uint32_t miniSector = 0;
     if (const Fault fault = ChainSector(f, chain, position, miniSector); !fault.ok()) return fault;
     const std::uint64_t at = static_cast<std::uint64_t>(miniSector) * kMiniSectorBytes;  // inside the mini stream
-    const std::uint64_t wanted = std::min<std::uint64_t>(kMiniSectorBytes, size - out.size());
     std::uint32_t sector = 0;
     if (const Fault fault = ChainSector(f, f.miniStream, at >> f.sectorShift, sector); !fault.ok()) return fault;
+    // The run: while more is wanted, the next mini sector of the chain is the next one of
+    // the mini stream, and it lies in the same sector of the file.
+    std::uint64_t run = kMiniSectorBytes;
+    for (std::uint32_t next = 0; out.size() + run < size && (at + run) % f.sectorSize != 0; run += kMiniSectorBytes) {
+      // A fault here is met again, in order, when its position is read.
+      if (!ChainSector(f, chain, position + run / kMiniSectorBytes, next).ok() ||
+          next != miniSector + run / kMiniSectorBytes) {
+        break;
+      }
+    }
+    position += run / kMiniSectorBytes;
+    const std::uint64_t wanted = std::min(run, size - out.size());
     const std::uint64_t offset = SectorOffset(f, sector) + (at & (f.sectorSize - 1));
     const std::uint64_t held = std::min({wanted, f.miniStreamSize - at, offset < f.fileSize ? f.fileSize - offset : 0});
-    std::array<std::uint8_t, kMiniSectorBytes> bytes = {};
-    const std::span<std::uint8_t> part = std::span<std::uint8_t>(bytes).first(static_cast<std::size_t>(held));
-    if (const Fault fault = ReadCached(f, offset, part, Structure::kStreamChain); !fault.ok()) return fault;
-    out.insert(out.end(), part.begin(), part.end());
+    std::span<const std::uint8_t> bytes;
+    if (const Fault fault = CachedView(f, offset, static_cast<std::size_t>(held), Structure::kStreamChain, bytes);
+        !fault.ok()) {
+      return fault;
+    }
+    out.insert(out.end(), bytes.begin(), bytes.end());
     if (held < wanted) break;  // the mini stream or the file ends here, and the stream with it
   }
   return kOk;
@@ -336,6 +455,7 @@ void Chain::Reset(Structure chainWhere, Link chainLink, std::uint32_t first) {
   if (sectors.capacity() > kKeptSlots) std::vector<std::uint32_t>().swap(sectors);
   sectors.clear();
   passed.Clear();
+  ascending = true;
   stop = kOk;
 }
 
@@ -355,7 +475,15 @@ Fault ChainSector(FileState& f, Chain& c, std::uint64_t position, std::uint32_t&
     }
     if (next == kEndOfChain) return c.stop = Damage(Defect::kEndsEarly, c.where);
     if (const Fault fault = CheckMember(f, c, next); !fault.ok()) return c.stop = fault;
-    if (!c.passed.Insert(next)) return c.stop = Damage(Defect::kLoop, c.where);
+    // A chain whose sectors have only ascended cannot come back to one it passed: the
+    // set of passed sectors is made only once it turns back, as few chains do.
+    if (!c.ascending || (!c.sectors.empty() && next <= c.sectors.back())) {
+      if (c.ascending) {
+        c.ascending = false;
+        for (const std::uint32_t passed : c.sectors) c.passed.Insert(passed);
+      }
+      if (!c.passed.Insert(next)) return c.stop = Damage(Defect::kLoop, c.where);
+    }
     c.sectors.push_back(next);
   }
   sector = c.sectors[static_cast<std::size_t>(position)];
@@ -373,34 +501,9 @@ int CompareNames(std::u16string_view a, std::u16string_view b) {
 }
 
 Fault ReadDirEntry(FileState& f, std::uint32_t index, DirEntry& entry) {
-  const std::uint64_t byteOffset = static_cast<std::uint64_t>(index) * kEntryBytes;
-  const std::uint64_t position = byteOffset >> f.sectorShift;
-  // No chain reaches past the sectors present; an index beyond them needs no walk.
-  if (index > kMaxRegularSector || position >= f.sectorCount)
-    return Damage(Defect::kOutOfRange, Structure::kDirectoryTree);
-  std::uint32_t sector = 0;
-  if (const Fault fault = ChainSector(f, f.directory, position, sector); !fault.ok()) return fault;
-  std::array<std::uint8_t, kEntryBytes> bytes = {};
-  const std::uint64_t at = SectorOffset(f, sector) + (byteOffset & (f.sectorSize - 1));
-  if (const Fault fault = ReadCached(f, at, bytes, Structure::kDirectoryChain); !fault.ok()) return fault;
-
-  DirEntry e;
-  e.index = index;
-  ByteCursor c(std::span<const std::uint8_t>(bytes).subspan(kEntryNameAt));
-  for (std::uint8_t i = 0; i < e.name.size(); ++i) {
-    std::uint16_t unit = 0;
-    if (!c.ReadU16(unit) || unit == 0) break;
-    e.name[i] = unit;
-    e.nameUnits = static_cast<std::uint8_t>(i + 1);
-  }
-  e.type = bytes[kEntryTypeAt];
-  e.left = U32At(bytes, kEntryLeftAt);
-  e.right = U32At(bytes, kEntryRightAt);
-  e.child = U32At(bytes, kEntryChildAt);
-  e.start = U32At(bytes, kEntryStartAt);
-  e.size = U64At(bytes, kEntrySizeAt);
-  if (f.sectorSize == 512) e.size &= 0xFFFFFFFFu;  // old writers left garbage in the high half
-  entry = e;
+  RawEntry raw;
+  if (const Fault fault = ReadRawEntry(f, index, raw); !fault.ok()) return fault;
+  entry = Decode(index, raw, f.sectorSize);
   return kOk;
 }
 
@@ -426,6 +529,7 @@ void FileState::Reset(ByteSource& from) {
   }
   miniStreamSize = 0;
   rootChild = kNoStream;
+  rootWalked = false;
   cache.resize(limits::kCachedBlocks);
   for (CachedBlock& block : cache) {
     block.index = UINT64_MAX;
@@ -475,6 +579,7 @@ Fault OpenCompoundFile(ByteSource& source, CompoundFile& file) {
 Fault FindRootStream(CompoundFile& file, std::u16string_view name, DirEntry& entry) {
   FileState& f = *file.state;
   if (const Fault fault = Descend(f, name, entry); fault.ok() || fault.defect == Defect::kIo) return fault;
+  f.rootWalked = true;
   bool found = false;
   const Fault damage = WalkRootChildren(f, std::span(&name, 1), std::span(&entry, 1), std::span(&found, 1));
   if (found || damage.defect == Defect::kIo) return found ? kOk : damage;
@@ -491,7 +596,7 @@ Fault FindRootStreams(CompoundFile& file, std::span<const std::u16string_view> n
     found[i] = fault.ok();
     all = all && found[i];
   }
-  if (all) return kOk;
+  if (all || !f.rootWalked) return kOk;
   const Fault damage = WalkRootChildren(f, names, entries, found);
   return damage.defect == Defect::kIo ? damage : kOk;
 }
@@ -500,7 +605,7 @@ namespace {
 
 // The first `length` bytes of the stream, `length` at most its size; a stream is in
 // the mini stream or in regular sectors by its size, not by what is read of it.
-Fault ReadStreamBytes(FileState& f, const DirEntry& entry, std::uint64_t length, std::vector<std::uint8_t>& out) {
+Fault ReadStreamBytes(FileState& f, const DirEntry& entry, std::uint64_t length, StreamBytes& out) {
   out.clear();
   const bool mini = entry.size < kMiniStreamCutoff;
   Chain& chain = f.stream;
@@ -514,7 +619,7 @@ Fault ReadStreamBytes(FileState& f, const DirEntry& entry, std::uint64_t length,
 
 }  // namespace
 
-Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
+Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxBytes, StreamBytes& out) {
   if (entry.size > maxBytes) {
     out.clear();
     return Damage(Defect::kStreamTooLarge, Structure::kNone);
@@ -522,7 +627,7 @@ Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxByt
   return ReadStreamBytes(*file.state, entry, entry.size, out);
 }
 
-Fault ReadStreamStart(CompoundFile& file, const DirEntry& entry, std::uint64_t length, std::vector<std::uint8_t>& out) {
+Fault ReadStreamStart(CompoundFile& file, const DirEntry& entry, std::uint64_t length, StreamBytes& out) {
   return ReadStreamBytes(*file.state, entry, std::min(length, entry.size), out);
 }
 

@@ -30,7 +30,7 @@ Fault FindEncryption(CompoundFile& file, Encryption& out) {
   if (const Fault f = FindRootStreams(file, kNamesLookedFor, entries, found); !f.ok()) return f;
   if (found[kEncryptedPackage]) {
     out = Encryption::kPackage;
-    std::vector<std::uint8_t> version;
+    StreamBytes version;
     if (!found[kEncryptionInfo]) return kOk;
     const Fault f = ReadStreamStart(file, entries[kEncryptionInfo], 4, version);
     if (f.defect == Defect::kIo) return f;

@@ -43,6 +43,7 @@ inline constexpr std::uint32_t kHeaderTableEntries = 109;
 
 inline constexpr std::size_t kEntryBytes = 128;
 inline constexpr std::size_t kEntryNameAt = 0x00;
+inline constexpr std::size_t kEntryNameUnits = 32;
 inline constexpr std::size_t kEntryTypeAt = 0x42;
 inline constexpr std::size_t kEntryLeftAt = 0x44;
 inline constexpr std::size_t kEntryRightAt = 0x48;
@@ -80,7 +81,8 @@ struct Chain {
   Link link = Link::kTable;
   std::uint32_t start = kEndOfChain;
   std::vector<std::uint32_t> sectors;
-  SectorSet passed;
+  bool ascending = true;  // every sector so far is past the one before it; `passed` is empty
+  SectorSet passed;       // the sectors passed, once the chain has turned back
   Fault stop;  // why the chain cannot be extended (damage only: an I/O failure may pass)
 
   // Makes this the chain that starts at `first`, keeping the memory of the last one.
@@ -120,6 +122,9 @@ struct FileState {
   Chain stream;      // the chain of the stream being read
   std::uint64_t miniStreamSize = 0;
   std::uint32_t rootChild = kNoStream;
+  // A lookup among the root's children had to walk them: the tree is out of order or
+  // lacks a name looked for, so a descent alone no longer proves a name absent.
+  bool rootWalked = false;
   std::vector<CachedBlock> cache;  // header, table, directory and mini-sector blocks
   std::uint64_t useClock = 0;
   std::size_t lastBlock = 0;  // the slot used last: a chain walk reads one table block many times over

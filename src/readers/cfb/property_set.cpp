@@ -4,6 +4,7 @@
 #include <bit>
 #include <cassert>
 #include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "byte_cursor.h"
@@ -91,6 +92,14 @@ void DecodeWide(const Stored& s, Put&& put) {
 
 std::size_t Align(std::size_t at, std::size_t unit) { return (at + unit - 1) / unit * unit; }
 
+// The bytes of narrow text as stored (kNarrow): up to the first NUL.
+std::span<const std::uint8_t> NarrowBytes(const Stored& s) {
+  const void* nul = std::memchr(s.counted.data(), 0, s.counted.size());
+  return s.counted.first(nul == nullptr ? s.counted.size()
+                                        : static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) -
+                                                                   s.counted.data()));
+}
+
 // Adds to `used` the bytes the handed-out text of `s` takes in a block, terminator and
 // alignment included.
 void MeasureText(const Stored& s, std::size_t& used) {
@@ -98,6 +107,8 @@ void MeasureText(const Stored& s, std::size_t& used) {
   if (s.text == Text::kWide) {
     DecodeWide(s, [&units](char16_t) { ++units; });
     used = Align(used, sizeof(char16_t)) + (units + 1) * sizeof(char16_t);
+  } else if (s.text == Text::kNarrow) {
+    used += NarrowBytes(s).size() + 1;
   } else if (s.text != Text::kNone) {
     DecodeNarrow(s, [&units](char) { ++units; });
     used += units + 1;
@@ -123,7 +134,13 @@ class TextArea {
     }
     auto* const text = reinterpret_cast<char*>(start_ + used_);
     std::size_t n = 0;
-    DecodeNarrow(s, [&](char c) { text[n++] = c; });
+    if (s.text == Text::kNarrow) {
+      const std::span<const std::uint8_t> bytes = NarrowBytes(s);
+      if (!bytes.empty()) std::memcpy(text, bytes.data(), bytes.size());
+      n = bytes.size();
+    } else {
+      DecodeNarrow(s, [&](char c) { text[n++] = c; });
+    }
     text[n] = '\0';
     used_ += n + 1;
     return text;
@@ -252,7 +269,9 @@ void SetText(PROPVARIANT& v, void* text) {
 // and decides nothing again.
 struct VectorPlan {
   std::uint32_t count = 0;
-  std::vector<bool> paddedBefore;  // element i starts after the padding of element i - 1
+  // The elements that start after the padding of the one before them, in order: none in
+  // the vectors of real files, which then cost no allocation.
+  std::vector<std::uint32_t> paddedBefore;
   std::size_t textBytes = 0;
 };
 
@@ -263,7 +282,7 @@ Fault PlanVector(ByteCursor& c, VARTYPE base, bool unicode, VectorPlan& plan) {
   if (base != VT_LPSTR && base != VT_LPWSTR && base != VT_VARIANT) return ValueFault(Defect::kUnknownType);
   if (!c.ReadU32(plan.count)) return ValueFault(Defect::kRunsPastEnd);
   if (plan.count > c.remaining() / 4) return ValueFault(Defect::kCountDoesNotFit);  // 4 bytes at least each
-  plan.paddedBefore.assign(plan.count, false);
+  plan.paddedBefore.clear();
   Stored previous;
   for (std::uint32_t i = 0; i < plan.count; ++i) {
     Stored s;
@@ -271,7 +290,7 @@ Fault PlanVector(ByteCursor& c, VARTYPE base, bool unicode, VectorPlan& plan) {
     const std::uint64_t pad = i > 0 ? PaddingAfter(previous) : 0;
     if (pad > 0 && previous.pad == Pad::kAlways) {
       if (!c.Skip(pad)) return ValueFault(Defect::kRunsPastEnd);
-      plan.paddedBefore[i] = true;
+      plan.paddedBefore.push_back(i);
     } else if (pad > 0) {
       // Zero padding is told by what follows it: the element after it reads, which in
       // the unpadded layout is (next to) never the case.
@@ -281,7 +300,7 @@ Fault PlanVector(ByteCursor& c, VARTYPE base, bool unicode, VectorPlan& plan) {
           std::all_of(padding.begin(), padding.end(), [](std::uint8_t b) { return b == 0; }) &&
           ReadElement(after, base, unicode, s).ok()) {
         c = after;
-        plan.paddedBefore[i] = true;
+        plan.paddedBefore.push_back(i);
         read = true;
       }
     }
@@ -300,8 +319,10 @@ std::size_t ElementBytes(VARTYPE base) { return base == VT_VARIANT ? sizeof(PROP
 void FillVector(ByteCursor c, VARTYPE base, bool unicode, const VectorPlan& plan, std::byte* block) {
   TextArea texts(block + plan.count * ElementBytes(base));
   Stored previous;
+  auto padded = plan.paddedBefore.begin();
   for (std::uint32_t i = 0; i < plan.count; ++i) {
-    if (plan.paddedBefore[i]) {
+    if (padded != plan.paddedBefore.end() && *padded == i) {
+      ++padded;
       [[maybe_unused]] const bool skipped = c.Skip(PaddingAfter(previous));
       assert(skipped);
     }

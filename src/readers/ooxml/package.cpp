@@ -448,9 +448,10 @@ Package::~Package() = default;
 Package::Package(Package&&) noexcept = default;
 Package& Package::operator=(Package&&) noexcept = default;
 
-Fault ReadPackageOutline(ByteSource& source, Package& package, PROPVARIANT& headingPairs, PROPVARIANT& titlesOfParts) {
-  if (!package.state) package.state = std::make_unique<detail::PackageState>();
-  detail::PackageState& s = *package.state;
+namespace {
+
+Fault ReadOutline(ByteSource& source, detail::PackageState& s, PROPVARIANT& headingPairs,
+                  PROPVARIANT& titlesOfParts) {
   s.Reset();
   if (const Fault f = OpenZip(source, s.zip); !f.ok()) return f;
 
@@ -469,6 +470,19 @@ Fault ReadPackageOutline(ByteSource& source, Package& package, PROPVARIANT& head
   if (p.hasParts) MakeVector(p.parts, p.text, false, titlesOfParts);
   p.Reset();  // what a large part took goes back before its caller takes the values
   return kOk;
+}
+
+}  // namespace
+
+Fault ReadPackageOutline(ByteSource& source, Package& package, PROPVARIANT& headingPairs, PROPVARIANT& titlesOfParts) {
+  if (!package.state) package.state = std::make_unique<detail::PackageState>();
+  detail::PackageState& s = *package.state;
+  const Fault fault = ReadOutline(source, s, headingPairs, titlesOfParts);
+  if (fault.ok() || !s.xml.WasShortOfMemory() || !s.xml.Reused()) return fault;
+  // The parser kept from earlier packages held some of the memory this one needed: it
+  // is read again with a new parser, as it would be read first.
+  s.xml.Discard();
+  return ReadOutline(source, s, headingPairs, titlesOfParts);
 }
 
 }  // namespace readers::ooxml

@@ -65,6 +65,10 @@ void* Reallocate(void* pointer, std::size_t bytes) {
 
 const XML_Memory_Handling_Suite kMemory = {Allocate, Reallocate, Free};
 
+// A parser that holds more than this after a package is given back rather than kept:
+// small parts leave it a few tens of kilobytes.
+constexpr std::size_t kKeptParserBytes = 256u << 10;
+
 // The salt of the parser's hash tables, new for every part, so that no crafted names can
 // make them slow. The parser would fetch one from the system for every part; drawing
 // them from a generator seeded once per thread saves those calls.
@@ -95,15 +99,21 @@ const XML_Char* Attribute(const XML_Char** attributes, std::string_view name) {
   return nullptr;
 }
 
-XmlPart::~XmlPart() { Reset(); }
+XmlPart::~XmlPart() { Discard(); }
 
-void XmlPart::Reset() {
+void XmlPart::Discard() {
   if (parser_ != nullptr) {
     const Counting counting(parserBytes_);
     XML_ParserFree(parser_);
   }
   parser_ = nullptr;
   parserBytes_ = 0;
+}
+
+void XmlPart::Reset() {
+  if (parserBytes_ > kKeptParserBytes) Discard();
+  reused_ = parser_ != nullptr;
+  shortOfMemory_ = false;
   handler_ = nullptr;
   where_ = Structure::kNone;
   depth_ = 0;
@@ -119,7 +129,10 @@ Fault XmlPart::Begin(XmlHandler& handler, Structure where) {
     parser_ = nullptr;
   }
   if (parser_ == nullptr) parser_ = XML_ParserCreate_MM(nullptr, &kMemory, &kSeparator);
-  if (parser_ == nullptr) return Fault{Defect::kOverLimit, where, 0};
+  if (parser_ == nullptr) {
+    shortOfMemory_ = true;
+    return Fault{Defect::kOverLimit, where, 0};
+  }
   handler_ = &handler;
   where_ = where;
   depth_ = 0;
@@ -148,8 +161,8 @@ Fault XmlPart::Parse(const char* bytes, std::size_t size, bool last) {
     reported_ = false;
     if (XML_Parse(parser_, bytes, static_cast<int>(piece), final ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) {
       if (!stop_.ok()) return stop_;
-      const XML_Error error = XML_GetErrorCode(parser_);
-      return Fault{error == XML_ERROR_NO_MEMORY ? Defect::kOverLimit : Defect::kNotWellFormed, where_, 0};
+      shortOfMemory_ = XML_GetErrorCode(parser_) == XML_ERROR_NO_MEMORY;
+      return Fault{shortOfMemory_ ? Defect::kOverLimit : Defect::kNotWellFormed, where_, 0};
     }
     unreported_ = (reported_ ? 0 : unreported_) + piece;
     bytes += piece;

@@ -54,9 +54,18 @@ class XmlPart final : public ChunkSink {
   XmlPart(const XmlPart&) = delete;
   XmlPart& operator=(const XmlPart&) = delete;
 
-  // A new package begins: the parser is given back, so that its memory limit and all
-  // it kept (free lists, the input buffer a long token grew) start as for the first.
+  // A new package begins. The parser is kept, for making one costs a tenth of reading a
+  // package, unless it holds more than a small document leaves it (a large one is given
+  // back). What it keeps changes no parse, only how near the memory limit it starts: so
+  // a package that meets the limit with a kept parser is read again with a new one
+  // (WasShortOfMemory, Reused, Discard), and reads as it would as the first.
   void Reset();
+  // The last parse ran out of the memory the limit allows.
+  bool WasShortOfMemory() const { return shortOfMemory_; }
+  // The parser of this package was kept from an earlier one.
+  bool Reused() const { return reused_; }
+  // Gives the parser back: the next part starts with a new one.
+  void Discard();
   // Starts a new part for `handler`; faults name `where`.
   Fault Begin(XmlHandler& handler, Structure where);
   // The next bytes of the document.
@@ -74,6 +83,8 @@ class XmlPart final : public ChunkSink {
 
   XML_Parser parser_ = nullptr;
   std::size_t parserBytes_ = 0;  // what parser_ holds; the memory limit counts these
+  bool reused_ = false;
+  bool shortOfMemory_ = false;
   XmlHandler* handler_ = nullptr;
   Structure where_ = Structure::kNone;
   std::size_t depth_ = 0;

@@ -79,6 +79,13 @@ enum class Look : std::uint8_t {
 Fault OpenSource(const char* path, std::unique_ptr<ByteSource>& out, std::optional<FileStamp>* stamp = nullptr,
                  Look look = Look::kAfterOpening);
 
+// OpenSource for the file `name` in the folder open as `folder` (a descriptor of an open
+// folder, which the caller keeps open for the call): the same look, lock and stamp, with
+// `name` taken relative to the folder, so that a document is opened however long the
+// whole path to it is. A replacement opener (SetSourceOpener) is given `name`.
+Fault OpenSourceAt(int folder, const char* name, std::unique_ptr<ByteSource>& out,
+                   std::optional<FileStamp>* stamp = nullptr, Look look = Look::kAfterOpening);
+
 // Tests force the classic fcntl lock (true) on systems that have the open file's own,
 // to run its code in every build; false takes the open file's own where the system
 // has it. Returns the previous setting, for the test to restore.

@@ -13,12 +13,35 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "readers/byte_source.h"
 #include "readers/fault.h"
 
 namespace readers::cfb {
+
+// Room that a read fills at once: growing it leaves the new bytes as they are instead of
+// zeroing them first.
+template <typename T>
+struct FilledByReads : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = FilledByReads<U>;
+  };
+  using std::allocator<T>::allocator;
+  template <typename U>
+  void construct(U* at) noexcept {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
+};
+
+// A stream's bytes as read from the file.
+using StreamBytes = std::vector<std::uint8_t, FilledByReads<std::uint8_t>>;
 
 enum class EntryType : std::uint8_t { kUnused = 0, kStorage = 1, kStream = 2, kRoot = 5 };
 
@@ -61,10 +84,13 @@ Fault OpenCompoundFile(ByteSource& source, CompoundFile& file);
 // tree.
 Fault FindRootStream(CompoundFile& file, std::u16string_view name, DirEntry& entry);
 
-// Finds the streams of several names among the root storage's children, each as
-// FindRootStream finds one, walking the children once at most whatever the number of
-// names: found[i] says whether names[i] is there, and entries[i] is then its entry.
-// Damage met on the way counts as absence; only a failed read is a fault.
+// Finds the streams of several names among the root storage's children: found[i] says
+// whether names[i] is there, and entries[i] is then its entry. Each name is looked for
+// by descent of the ordered tree; the children are walked (once, whatever the number of
+// names) only when an earlier lookup of this file had to walk them, since a tree that
+// is out of order, or a file without the stream most documents have, is where a
+// descent may miss a name: a cheap look for what most files lack. Damage met on the way
+// counts as absence; only a failed read is a fault.
 Fault FindRootStreams(CompoundFile& file, std::span<const std::u16string_view> names, std::span<DirEntry> entries,
                       std::span<bool> found);
 
@@ -72,11 +98,11 @@ Fault FindRootStreams(CompoundFile& file, std::span<const std::u16string_view> n
 // that the file does not hold (the file ends inside one of its sectors) or, for a
 // stream in the mini stream, at the first byte past the mini stream's size. A stream
 // declared larger than maxBytes is refused unread (kStreamTooLarge).
-Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxBytes, std::vector<std::uint8_t>& out);
+Fault ReadStream(CompoundFile& file, const DirEntry& entry, std::uint64_t maxBytes, StreamBytes& out);
 
 // Reads the first `length` bytes of a stream, or all of it when it is shorter, as
 // ReadStream reads the whole: what a check of a stream's header needs, whatever the
 // stream's size.
-Fault ReadStreamStart(CompoundFile& file, const DirEntry& entry, std::uint64_t length, std::vector<std::uint8_t>& out);
+Fault ReadStreamStart(CompoundFile& file, const DirEntry& entry, std::uint64_t length, StreamBytes& out);
 
 }  // namespace readers::cfb

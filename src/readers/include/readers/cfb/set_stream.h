@@ -13,7 +13,7 @@
 namespace readers::cfb {
 
 struct SetStream {
-  std::vector<std::uint8_t> bytes;
+  StreamBytes bytes;
   propset::Section section;  // refers into `bytes`, which a move keeps in place
 
   SetStream() = default;
