@@ -33,13 +33,8 @@
 // Usage: make_bench_files OUTDIR [NAME...]   (no names: every compound file; the packages,
 // which bench/batch reads, only by name)
 // Prints one line per file written: name, size in bytes.
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <zlib.h>
-
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -165,40 +160,11 @@ void HostileNames(const std::string& path) {
   LargestSummary(path, testdoc::HeadingPairs(groups), {{13, std::move(parts)}}, false);
 }
 
-void WriteAt(int fd, const testdoc::Bytes& bytes, std::uint64_t at) {
-  if (::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(at)) != static_cast<ssize_t>(bytes.size())) {
-    throw std::runtime_error("cannot write the package");
-  }
-}
-
 // A package whose parts come after one stored entry of `size` zero bytes, which the
 // file holds as a hole.
 void BigPackage(const std::string& path, std::uint64_t size) {
-  const std::string name = "xl/media/big.bin";
-  testdoc::ZipItem big(name, "", 0);
-  big.directoryOnly = true;
-  big.localHeader = 0;
-  big.declaredSize = size;
-  // The CRC-32 of `size` zero bytes.
-  const std::vector<unsigned char> zeros(1u << 20, 0);
-  uLong crc = crc32(0, nullptr, 0);
-  for (std::uint64_t done = 0; done < size; done += zeros.size()) {
-    crc = crc32(crc, zeros.data(), static_cast<uInt>(std::min<std::uint64_t>(zeros.size(), size - done)));
-  }
-  big.crc = static_cast<std::uint32_t>(crc);
-  testdoc::Bytes local = testdoc::BuildZip({testdoc::ZipItem(name, "", 0)});
-  local.resize(30 + name.size());  // its local header alone
-  testdoc::PutU32(local, 18, static_cast<std::uint32_t>(size));
-  testdoc::PutU32(local, 22, static_cast<std::uint32_t>(size));
-  testdoc::PutU32(local, 14, big.crc.value());
-  std::vector<testdoc::ZipItem> items = testdoc::PackageItems(testdoc::PropertiesXml(testdoc::OutlineXml(kGroups, kParts)));
-  items.insert(items.begin(), big);
-  const std::uint64_t rest = local.size() + size;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) throw std::runtime_error("cannot create " + path);
-  WriteAt(fd, local, 0);
-  WriteAt(fd, testdoc::BuildZip(items, {"", false, rest}), rest);
-  ::close(fd);
+  testdoc::WriteAfterHole(path, "xl/media/big.bin", size,
+                          testdoc::PackageItems(testdoc::PropertiesXml(testdoc::OutlineXml(kGroups, kParts))));
 }
 
 // A package of `entries` empty entries, and then the parts the reader needs.

@@ -49,6 +49,30 @@ set(CPACK_DOCOUTLINE_LINK_STATIC ${DOCOUTLINE_LINK_STATIC})
 set(CPACK_DOCOUTLINE_STRIP "${CMAKE_STRIP}")
 set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/deb_staging.cmake")
 
+# With the Python module (python/), its files make a second package, python3-docoutline;
+# the first keeps everything else, as above. Each package's description starts with a
+# summary of its own, which CPack would otherwise take from the one summary for both.
+if(DOCOUTLINE_BUILD_PYTHON)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL docoutline python)
+  set(CPACK_DEBIAN_DOCOUTLINE_PACKAGE_NAME "docoutline")
+  set(CPACK_DEBIAN_DOCOUTLINE_FILE_NAME DEB-DEFAULT)
+  set(CPACK_COMPONENT_DOCOUTLINE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_PACKAGE_DESCRIPTION}")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME "python3-docoutline")
+  set(CPACK_DEBIAN_PYTHON_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION "python")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "${DOCOUTLINE_PYTHON_DEPENDS}")
+  string(JOIN "\n" CPACK_COMPONENT_PYTHON_DESCRIPTION
+    "read the outline office documents record about themselves (Python 3)"
+    "The Python 3 module docoutline reads the outline that office documents"
+    "record about themselves, with the readers of docoutline-batch: compound"
+    "files (.doc, .xls, .ppt and many more) and Office Open XML packages."
+    "read() takes a path, the document's bytes or a binary file object and"
+    "returns the batch's record as a dict; scan() reads whole collections on"
+    "threads and yields the records in input order.")
+  unset(CPACK_PACKAGE_DESCRIPTION_SUMMARY)
+endif()
+
 set(CPACK_SOURCE_GENERATOR "TGZ")
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/" "/out/" "\\\\.deb$")
 

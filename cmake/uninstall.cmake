@@ -1,6 +1,6 @@
 # `cmake --build BUILD --target uninstall` runs this: it removes what `cmake --install`
 # put in place from that build folder, as BUILD/install_manifest.txt lists it, and the
-# folder of our documentation once it is empty. A file that a Debian package owns is
+# folders of our documentation and of the Python package once they are empty. A file that a Debian package owns is
 # kept, with a message: the package put it there (an install over the package's own
 # prefix), and only the package's removal takes it away.
 #
@@ -26,7 +26,7 @@ foreach(file IN LISTS files)
   message(STATUS "Removing: ${file}")
   file(REMOVE "${file}")
   get_filename_component(folder "${file}" DIRECTORY)
-  if(folder MATCHES "/doc/docoutline$" AND IS_DIRECTORY "${folder}")
+  if(folder MATCHES "/doc/(python3-)?docoutline$|/dist-packages/docoutline$" AND IS_DIRECTORY "${folder}")
     file(GLOB left "${folder}/*")
     if(NOT left)
       file(REMOVE_RECURSE "${folder}")

@@ -160,16 +160,8 @@ void AppendNumber(std::string& out, Integer value) {
   out.append(digits, result.ptr);
 }
 
-}  // namespace
-
-void FormatRecord(std::string& out, std::string_view path, const Record& record) {
-  out.append("{\"path\":");
-  AppendJsonString(out, path);
-  if (!outline::IsValidUtf8(path)) {
-    out.append(",\"path_base64\":\"");
-    AppendBase64(out, path);
-    out.push_back('"');
-  }
+// Everything after the path: from ",\"status\"" to the end of the line.
+void AppendRecordFields(std::string& out, const Record& record) {
   out.append(",\"status\":\"");
   out.append(StatusWord(record.status));
   out.push_back('"');
@@ -217,6 +209,24 @@ void FormatRecord(std::string& out, std::string_view path, const Record& record)
     out.push_back(']');
   }
   out.append("}\n");
+}
+
+}  // namespace
+
+void FormatRecord(std::string& out, std::string_view path, const Record& record) {
+  out.append("{\"path\":");
+  AppendJsonString(out, path);
+  if (!outline::IsValidUtf8(path)) {
+    out.append(",\"path_base64\":\"");
+    AppendBase64(out, path);
+    out.push_back('"');
+  }
+  AppendRecordFields(out, record);
+}
+
+void FormatRecord(std::string& out, const Record& record) {
+  out.append("{\"path\":null");
+  AppendRecordFields(out, record);
 }
 
 }  // namespace batch

@@ -32,4 +32,8 @@ void AppendRfc3339(std::string& out, const outline::FileTime& time);
 // was reached; "headings" and "parts" whenever they were read.
 void FormatRecord(std::string& out, std::string_view path, const Record& record);
 
+// The same record for a document that came with no path (bytes in memory, a file object):
+// "path" is null, and there is no "path_base64".
+void FormatRecord(std::string& out, const Record& record);
+
 }  // namespace batch

@@ -34,8 +34,9 @@ owner=$prefix/owner
 printf '#!/bin/sh\n[ "$2" = "%s" ]\n' "$page" >"$owner" && chmod +x "$owner"
 find "$prefix" -type f ! -name owner >"$prefix.manifest"
 cmake -DMANIFEST="$prefix.manifest" -DDPKG_QUERY="$owner" -P "$source_dir/cmake/uninstall.cmake" >/dev/null
-check "uninstall removes the installed files but the one a package owns" \
-  test "$(find "$prefix" -type f ! -name owner)" = "$page" -a ! -e "$prefix/share/doc/docoutline"
+check "uninstall removes the installed files but the one a package owns, and our folders" \
+  test "$(find "$prefix" -type f ! -name owner)" = "$page" -a ! -e "$prefix/share/doc/docoutline" \
+  -a ! -e "$prefix/share/doc/python3-docoutline" -a -z "$(find "$prefix" -path '*/dist-packages/docoutline')"
 rm -f "$prefix.manifest"
 [ "$fail" -eq 0 ] && echo "installed docoutline-batch: all checks passed"
 exit "$fail"

@@ -158,5 +158,26 @@ TEST(Json, APathThatIsNotUtf8KeepsItsBytesInBase64) {
   EXPECT_EQ(bytes, path);
 }
 
+TEST(Json, ARecordWithoutAPathHasANullPathAndTheSameFields) {
+  Record record;
+  record.status = Status::kOk;
+  record.container = readers::Container::kZip;
+  record.size = 42;
+  record.mtime = FileTime{1796802099, 5};
+  record.hasHeadings = true;
+  record.AddHeading("Worksheets", 1);
+  record.hasParts = true;
+  record.AddPart("Summary");
+  std::string withPath;
+  FormatRecord(withPath, "a\xFF.xlsx", record);
+  std::string without;
+  FormatRecord(without, record);
+  nlohmann::json expected = nlohmann::json::parse(withPath);
+  expected.erase("path_base64");
+  expected["path"] = nullptr;
+  EXPECT_EQ(nlohmann::json::parse(without), expected);
+  EXPECT_EQ(without.rfind("{\"path\":null,\"status\":", 0), 0u) << without;
+}
+
 }  // namespace
 }  // namespace batch

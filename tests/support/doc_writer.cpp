@@ -1,5 +1,7 @@
 #include "doc_writer.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -660,7 +662,9 @@ class VectorSink : public Sink {
 
 class FileSink : public Sink {
  public:
-  FileSink(const std::string& path, std::uint64_t limit) : Sink(limit), f_(std::fopen(path.c_str(), "wb")) {
+  // `sparse`: writes of zero bytes alone are left as holes.
+  FileSink(const std::string& path, std::uint64_t limit, bool sparse)
+      : Sink(limit), f_(std::fopen(path.c_str(), "wb")), sparse_(sparse) {
     if (!f_) throw std::runtime_error("cannot open " + path);
     buf_.reserve(kBuf);
   }
@@ -669,13 +673,25 @@ class FileSink : public Sink {
   }
   void Close() {
     Flush();
-    const bool bad = std::fclose(f_) != 0;
+    // A hole at the end: the file's length still counts it.
+    bool bad = hole_ != 0 && (std::fflush(f_) != 0 || ::ftruncate(::fileno(f_), static_cast<off_t>(end_)) != 0);
+    bad = std::fclose(f_) != 0 || bad;
     f_ = nullptr;
     if (bad) throw std::runtime_error("write failed");
   }
 
  protected:
   void Put(const std::uint8_t* p, std::size_t n) override {
+    end_ += n;
+    if (sparse_ && std::all_of(p, p + n, [](std::uint8_t b) { return b == 0; })) {
+      Flush();
+      hole_ += n;
+      return;
+    }
+    if (hole_ != 0) {
+      if (std::fseek(f_, static_cast<long>(hole_), SEEK_CUR) != 0) throw std::runtime_error("seek failed");
+      hole_ = 0;
+    }
     if (buf_.size() + n > kBuf) Flush();
     buf_.insert(buf_.end(), p, p + n);
   }
@@ -688,6 +704,9 @@ class FileSink : public Sink {
     buf_.clear();
   }
   std::FILE* f_;
+  bool sparse_;
+  std::uint64_t end_ = 0;   // bytes written or skipped
+  std::uint64_t hole_ = 0;  // zero bytes skipped since the last bytes written
   Bytes buf_;
 };
 
@@ -740,7 +759,7 @@ Built BuildCompoundFile(const std::vector<Entry>& rootChildren, const CfbOptions
 
 Layout WriteCompoundFile(const std::string& path, const std::vector<Entry>& rootChildren, const CfbOptions& opts) {
   Plan plan = MakePlan(rootChildren, opts);
-  FileSink sink(path, plan.layout.fileSize);
+  FileSink sink(path, plan.layout.fileSize, opts.sparse);
   Emit(plan, sink);
   sink.Close();
   return std::move(plan.layout);

@@ -231,6 +231,9 @@ struct CfbOptions {
   std::uint32_t truncateTail = 0;  // bytes cut off the end of the file (partial last sector)
   std::uint8_t fillerByte = 0;
   std::uint16_t minorVersion = 0x3E;
+  // WriteCompoundFile leaves sectors of zero bytes (zero filler) as holes: a gigabyte
+  // document that takes no disk.
+  bool sparse = false;
 };
 
 // Layout facts for one directory entry. Chains are sector ids (regular streams) or mini sector ids

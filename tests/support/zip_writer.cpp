@@ -1,6 +1,11 @@
 #include "zip_writer.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <zlib.h>
+
+#include <algorithm>
+#include <stdexcept>
 
 namespace testdoc {
 namespace {
@@ -172,6 +177,44 @@ std::vector<ZipItem> PackageItems(const std::string& properties, const std::stri
       {"_rels/.rels", RelationshipsXml(relationships)},
       {"docProps/app.xml", properties},
   };
+}
+
+namespace {
+
+void WriteAt(int fd, const Bytes& bytes, std::uint64_t at) {
+  if (::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(at)) != static_cast<ssize_t>(bytes.size())) {
+    throw std::runtime_error("cannot write the package");
+  }
+}
+
+}  // namespace
+
+void WriteAfterHole(const std::string& path, const std::string& name, std::uint64_t size,
+                    const std::vector<ZipItem>& items) {
+  ZipItem big(name, "", 0);
+  big.directoryOnly = true;
+  big.localHeader = 0;
+  big.declaredSize = size;
+  // The CRC-32 of `size` zero bytes.
+  const std::vector<unsigned char> zeros(1u << 20, 0);
+  uLong crc = crc32(0, nullptr, 0);
+  for (std::uint64_t done = 0; done < size; done += zeros.size()) {
+    crc = crc32(crc, zeros.data(), static_cast<uInt>(std::min<std::uint64_t>(zeros.size(), size - done)));
+  }
+  big.crc = static_cast<std::uint32_t>(crc);
+  Bytes local = BuildZip({ZipItem(name, "", 0)});
+  local.resize(30 + name.size());  // its local header alone
+  PutU32(local, 18, static_cast<std::uint32_t>(size));
+  PutU32(local, 22, static_cast<std::uint32_t>(size));
+  PutU32(local, 14, big.crc.value());
+  std::vector<ZipItem> all = items;
+  all.insert(all.begin(), big);
+  const std::uint64_t rest = local.size() + size;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot create " + path);
+  WriteAt(fd, local, 0);
+  WriteAt(fd, BuildZip(all, {"", false, rest}), rest);
+  ::close(fd);
 }
 
 }  // namespace testdoc

@@ -56,4 +56,10 @@ std::string OutlineXml(const std::vector<Group>& groups, const std::vector<std::
 std::vector<ZipItem> PackageItems(const std::string& properties,
                                   const std::string& relationships = Relationship("docProps/app.xml"));
 
+// Writes to `path` a zip whose first entry, `name`, holds `size` zero bytes stored, and
+// `items` after it. The zero bytes are a hole in the file: a package of a gigabyte and
+// more that takes no disk.
+void WriteAfterHole(const std::string& path, const std::string& name, std::uint64_t size,
+                    const std::vector<ZipItem>& items);
+
 }  // namespace testdoc
