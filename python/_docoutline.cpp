@@ -342,21 +342,10 @@ class ScanSource final : public batch::ItemSource {
 
 class LineWorker final : public batch::Worker {
  public:
-  void Process(const batch::Item& item, std::string& line) override {
-    Recycle(record_);
-    if (item.known) {
-      record_.Clear();
-      record_.status = item.status;
-      record_.detail = item.detail;
-    } else {
-      batch::ReadRecord(item.path.c_str(), record_, state_, item.check);
-    }
-    batch::FormatRecord(line, item.path, record_);
-  }
+  void Process(const batch::Item& item, std::string& line) override { maker_.Make(item, line); }
 
  private:
-  batch::Record record_;
-  outline::ReaderState state_;
+  batch::RecordMaker maker_;
 };
 
 // A scan: a batch pipeline on threads of its own, over the given paths, whose lines (in

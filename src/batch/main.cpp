@@ -36,9 +36,6 @@
 
 namespace {
 
-// Records larger than this leave no storage behind in the worker that made them.
-constexpr std::size_t kKeptRecordParts = 256;
-constexpr std::size_t kKeptRecordBytes = 4u << 10;
 [[maybe_unused]] constexpr int kOwnMappingBytes = 16 << 10;
 
 // How many records had each status, over the whole run.
@@ -73,28 +70,13 @@ class RecordWorker final : public batch::Worker {
   }
 
   void Process(const batch::Item& item, std::string& line) override {
-    if (record_.parts.capacity() > kKeptRecordParts || record_.headings.capacity() > kKeptRecordParts ||
-        record_.strings.capacity() > kKeptRecordBytes) {
-      record_ = batch::Record();
-    }
-    if (item.known) {
-      record_.Clear();
-      record_.status = item.status;
-      record_.detail = item.detail;
-    } else if (item.folder) {
-      batch::ReadRecordAt(item.folder->fd(), item.name.c_str(), record_, reader_);
-    } else {
-      batch::ReadRecord(item.path.c_str(), record_, reader_, item.check);
-    }
-    ++counts_[static_cast<std::size_t>(record_.status)];
-    batch::FormatRecord(line, item.path, record_);
+    ++counts_[static_cast<std::size_t>(maker_.Make(item, line).status)];
   }
 
  private:
   StatusCounts& totals_;
   std::array<std::uint64_t, std::size(batch::kStatusWords)> counts_ = {};
-  batch::Record record_;
-  outline::ReaderState reader_;
+  batch::RecordMaker maker_;
 };
 
 // The cores this process may run on: on Linux its affinity mask, which a container or

@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 
+#include "json.h"
 #include "readers/byte_source.h"
 
 namespace batch {
@@ -42,6 +43,28 @@ void ReadRecordAt(int folder, const char* name, Record& record, outline::ReaderS
   Read(record, state, [&](auto& source, auto& stamp) {
     return readers::OpenSourceAt(folder, name, source, &stamp, readers::Look::kAfterOpening);
   });
+}
+
+const Record& RecordMaker::Make(const Item& item, std::string& line) {
+  // A record that grew large gives its storage back rather than keep it for every
+  // document after it.
+  constexpr std::size_t kKeptParts = 256;
+  constexpr std::size_t kKeptBytes = 4u << 10;
+  if (record_.parts.capacity() > kKeptParts || record_.headings.capacity() > kKeptParts ||
+      record_.strings.capacity() > kKeptBytes) {
+    record_ = Record();
+  }
+  if (item.known) {
+    record_.Clear();
+    record_.status = item.status;
+    record_.detail = item.detail;
+  } else if (item.folder) {
+    ReadRecordAt(item.folder->fd(), item.name.c_str(), record_, state_);
+  } else {
+    ReadRecord(item.path.c_str(), record_, state_, item.check);
+  }
+  FormatRecord(line, item.path, record_);
+  return record_;
 }
 
 }  // namespace batch

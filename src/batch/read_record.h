@@ -2,6 +2,9 @@
 // library's one call.
 #pragma once
 
+#include <string>
+
+#include "input.h"
 #include "record.h"
 
 namespace batch {
@@ -19,5 +22,19 @@ void ReadRecordAt(int folder, const char* name, Record& record, outline::ReaderS
 
 // The same, with a state of its own.
 void ReadRecord(const char* path, Record& record);
+
+// Turns a run's items into their JSON lines, as every front end that reads items does:
+// one per thread, keeping its reader state and record from one item to the next.
+class RecordMaker {
+ public:
+  // Appends the line of `item` (its known record, or the one read from its document,
+  // by its whole path or by its name in the folder a walk holds open) to `line`, and
+  // returns the record.
+  const Record& Make(const Item& item, std::string& line);
+
+ private:
+  Record record_;
+  outline::ReaderState state_;
+};
 
 }  // namespace batch
