@@ -576,13 +576,29 @@ Fault OpenCompoundFile(ByteSource& source, CompoundFile& file) {
   return kOk;
 }
 
-Fault FindRootStream(CompoundFile& file, std::u16string_view name, DirEntry& entry) {
+Fault FindRootStream(CompoundFile& file, std::u16string_view name, DirEntry& entry, AlsoNoted* also) {
   FileState& f = *file.state;
   if (const Fault fault = Descend(f, name, entry); fault.ok() || fault.defect == Defect::kIo) return fault;
   f.rootWalked = true;
-  bool found = false;
-  const Fault damage = WalkRootChildren(f, std::span(&name, 1), std::span(&entry, 1), std::span(&found, 1));
-  if (found || damage.defect == Defect::kIo) return found ? kOk : damage;
+  // The walk looks for the name and for the names noted on its way, the name first.
+  const std::size_t more = also != nullptr ? also->names.size() : 0;
+  std::vector<std::u16string_view> names = {name};
+  std::vector<DirEntry> entries(1 + more);
+  std::unique_ptr<bool[]> found = std::make_unique<bool[]>(1 + more);
+  if (also != nullptr) names.insert(names.end(), also->names.begin(), also->names.end());
+  const Fault damage = WalkRootChildren(f, names, entries, std::span<bool>(found.get(), 1 + more));
+  if (damage.defect == Defect::kIo) return damage;
+  if (also != nullptr) {
+    also->walked = true;
+    for (std::size_t i = 0; i < more; ++i) {
+      also->found[i] = found[1 + i];
+      if (found[1 + i]) also->entries[i] = entries[1 + i];
+    }
+  }
+  if (found[0]) {
+    entry = entries[0];
+    return kOk;
+  }
   return damage.ok() ? Damage(Defect::kStreamNotFound, Structure::kDirectoryTree) : damage;
 }
 

@@ -1,5 +1,6 @@
 #include "readers/cfb/encryption.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,7 @@ namespace readers::cfb {
 namespace {
 
 enum Name : std::size_t { kEncryptedPackage, kEncryptionInfo, kEncryptedSummary, kSpreadsheetEncryption, kNames };
+static_assert(kNames == kEncryptionStreams);
 constexpr std::array<std::u16string_view, kNames> kNamesLookedFor = {u"EncryptedPackage", u"EncryptionInfo",
                                                                      u"EncryptedSummary", u"encryption"};
 
@@ -23,11 +25,18 @@ Encryption PackageScheme(std::uint16_t major, std::uint16_t minor) {
 
 }  // namespace
 
-Fault FindEncryption(CompoundFile& file, Encryption& out) {
+std::span<const std::u16string_view> EncryptionStreamNames() { return kNamesLookedFor; }
+
+Fault FindEncryption(CompoundFile& file, Encryption& out, const AlsoNoted* noted) {
   out = Encryption::kNone;
   std::array<DirEntry, kNames> entries;
   std::array<bool, kNames> found = {};
-  if (const Fault f = FindRootStreams(file, kNamesLookedFor, entries, found); !f.ok()) return f;
+  if (noted != nullptr && noted->walked) {
+    std::copy(noted->entries.begin(), noted->entries.end(), entries.begin());
+    std::copy(noted->found.begin(), noted->found.end(), found.begin());
+  } else if (const Fault f = FindRootStreams(file, kNamesLookedFor, entries, found); !f.ok()) {
+    return f;
+  }
   if (found[kEncryptedPackage]) {
     out = Encryption::kPackage;
     StreamBytes version;

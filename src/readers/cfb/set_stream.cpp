@@ -17,13 +17,13 @@ const char16_t* StreamNameOf(const FMTID& fmtid) {
 
 }  // namespace
 
-Fault ReadSetStream(CompoundFile& file, const FMTID& fmtid, SetStream& out) {
+Fault ReadSetStream(CompoundFile& file, const FMTID& fmtid, SetStream& out, AlsoNoted* also) {
   out.bytes.clear();  // its memory is kept for the next set read into it
   out.section = propset::Section();
   const char16_t* name = StreamNameOf(fmtid);
   if (name == nullptr) return Fault{Defect::kStreamNotFound, Structure::kDirectoryTree, 0};
   DirEntry entry;
-  if (const Fault fault = FindRootStream(file, name, entry); !fault.ok()) return fault;
+  if (const Fault fault = FindRootStream(file, name, entry, also); !fault.ok()) return fault;
   if (const Fault fault = ReadStream(file, entry, limits::kMaxPropertyStreamBytes, out.bytes); !fault.ok()) {
     return fault;
   }

@@ -78,11 +78,23 @@ struct CompoundFile {
 // outlive every later use of `file`.
 Fault OpenCompoundFile(ByteSource& source, CompoundFile& file);
 
+// Other names a lookup notes on its way: when FindRootStream has to walk the root's
+// children (its own name was not found by descent), it looks for these on the same
+// walk, so that whoever looks for them next (in a file without the stream most have)
+// need not walk the children again. `walked` says whether it did; entries[i] is then
+// the entry of names[i] where found[i].
+struct AlsoNoted {
+  std::span<const std::u16string_view> names;
+  std::span<DirEntry> entries;
+  std::span<bool> found;
+  bool walked = false;
+};
+
 // Finds the stream entry of the given name among the root storage's children (never
 // inside child storages). Names compare without regard to case. When the stream is not
 // found, the fault is the first damage the lookup met, or kStreamNotFound in an intact
 // tree.
-Fault FindRootStream(CompoundFile& file, std::u16string_view name, DirEntry& entry);
+Fault FindRootStream(CompoundFile& file, std::u16string_view name, DirEntry& entry, AlsoNoted* also = nullptr);
 
 // Finds the streams of several names among the root storage's children: found[i] says
 // whether names[i] is there, and entries[i] is then its entry. Each name is looked for

@@ -23,11 +23,17 @@ enum class Encryption : std::uint8_t {
   kSummaryCryptoApi,
 };
 
+// The streams that what encryption leaves lives in, for a lookup to note on its way
+// (AlsoNoted): kEncryptionStreams names.
+inline constexpr std::size_t kEncryptionStreams = 4;
+std::span<const std::u16string_view> EncryptionStreamNames();
+
 // Looks among the root storage's children for what encryption leaves: EncryptedPackage
 // (and EncryptionInfo), else EncryptedSummary or `encryption`. Names compare without
-// regard to case, as writers vary it. Damage on the way counts as absence; only a
-// failed read is a fault.
-Fault FindEncryption(CompoundFile& file, Encryption& out);
+// regard to case, as writers vary it. When `noted` walked the children for these names
+// already, its findings stand and no entry is read again. Damage on the way counts as
+// absence; only a failed read is a fault.
+Fault FindEncryption(CompoundFile& file, Encryption& out, const AlsoNoted* noted = nullptr);
 
 // The scheme as a person names it ("agile", "standard", "extensible", "RC4 CryptoAPI"),
 // or "" when the file states none.

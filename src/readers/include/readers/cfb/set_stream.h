@@ -30,6 +30,7 @@ struct SetStream {
 // section in it. Values are then decoded only from bytes the file holds: a document
 // cut inside its property set lists its values whole or not at all. `out` may hold an
 // earlier set: its buffer is reused.
-Fault ReadSetStream(CompoundFile& file, const FMTID& fmtid, SetStream& out);
+// `also`: names the lookup of the stream notes on its way (FindRootStream).
+Fault ReadSetStream(CompoundFile& file, const FMTID& fmtid, SetStream& out, AlsoNoted* also = nullptr);
 
 }  // namespace readers::cfb
