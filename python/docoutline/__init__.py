@@ -63,7 +63,6 @@ import io
 import itertools
 import json
 import os
-import sys
 
 from . import _docoutline
 
@@ -143,8 +142,9 @@ def _fsspec_ranges(file):
     file fsspec opened as a stream (an empty one, over HTTP) has none, and its file
     system is asked. fsspec is not imported here: a program that has not imported it
     has none of its files."""
-    spec = sys.modules.get("fsspec.spec")
-    if spec is None or not isinstance(file, spec.AbstractBufferedFile) or file.mode != "rb":
+    buffered = any(cls.__name__ == "AbstractBufferedFile" and cls.__module__.partition(".")[0] == "fsspec"
+                   for cls in type(file).__mro__)
+    if not buffered or getattr(file, "mode", None) != "rb":
         return None
     size = file.size if isinstance(file.size, int) else file.fs.size(file.path)
     return _Ranges(file, size) if isinstance(size, int) else None
