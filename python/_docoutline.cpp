@@ -17,6 +17,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -368,9 +369,10 @@ class Scan final : public batch::LineSink {
   Scan(std::vector<std::string> paths, unsigned jobs) : source_(std::move(paths)) {
     const unsigned workers = std::clamp(jobs, 1u, batch::kMaxJobs);
     thread_ = std::thread([this, workers] {
-      batch::RunPipeline(
+      const batch::RunEnd end = batch::RunPipeline(
           workers, source_, [] { return std::make_unique<LineWorker>(); }, *this);
       const std::lock_guard lock(mutex_);
+      exhausted_ = end == batch::RunEnd::kMemoryExhausted;
       ended_ = true;
       ready_.notify_all();
     });
@@ -411,6 +413,9 @@ class Scan final : public batch::LineSink {
       if (!lines.empty()) break;
       if (ended) {
         Stop();
+        // The records before the first one that memory ran out for have been taken: the
+        // scan does not end as if it were whole.
+        if (exhausted_) throw std::bad_alloc();
         return py::none();
       }
       if (PyErr_CheckSignals() != 0) {
@@ -450,6 +455,7 @@ class Scan final : public batch::LineSink {
   std::size_t queuedBytes_ = 0;
   bool cancelled_ = false;
   bool ended_ = false;
+  bool exhausted_ = false;  // the pipeline ran out of memory: the records end early
   std::thread thread_;
 };
 

@@ -255,7 +255,8 @@ def scan(paths, *, jobs=None):
     most 32 are used). They run while the caller handles the records, a bounded number
     of records ahead; the GIL is released meanwhile. Closing the generator (break, del,
     an exception in the loop) stops them, as does Ctrl-C, within a fraction of a second
-    after the documents in hand.
+    after the documents in hand. When memory runs out, the records before that point
+    come out and then MemoryError is raised: a scan never ends early as if it were whole.
     """
     if isinstance(paths, (str, bytes, os.PathLike)):
         raise TypeError("scan() takes an iterable of paths; for one path, pass [path]")
