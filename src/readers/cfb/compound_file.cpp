@@ -162,6 +162,19 @@ char16_t UpperCase(char16_t u) {
   return u;
 }
 
+// The directory's order of `a` against the `count` units `b(i)`: fewer units first,
+// then unit by unit after upper-casing. For names as stored and names as read alike.
+template <typename Units>
+int CompareUnits(std::u16string_view a, std::size_t count, Units b) {
+  if (a.size() != count) return a.size() < count ? -1 : 1;
+  for (std::size_t i = 0; i < count; ++i) {
+    const char16_t x = UpperCase(a[i]);
+    const char16_t y = UpperCase(b(i));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return 0;
+}
+
 // The visited set of a directory walk: the entries read so far, by index. A descent
 // visits a handful, held in place; a longer walk spills them into a bit set grown on
 // demand. Only entries actually read are marked, so it grows with the directory present.
@@ -195,7 +208,6 @@ class VisitedEntries {
   std::vector<std::uint64_t> bits_;
 };
 
-
 // A directory entry as stored, read where it lies in the cache: the walks look at its
 // name, type and siblings without decoding the rest. Valid until the next cache read.
 struct RawEntry {
@@ -221,17 +233,9 @@ struct RawEntry {
   bool IsStream() const { return bytes[kEntryTypeAt] == static_cast<std::uint8_t>(EntryType::kStream); }
   std::uint32_t Left() const { return U32At(bytes, kEntryLeftAt); }
   std::uint32_t Right() const { return U32At(bytes, kEntryRightAt); }
-  // The directory's order of `name` against this entry's name (CompareNames(name, this)):
-  // the lengths decide first, then the first unit that differs.
+  // The directory's order of `name` against this entry's name (CompareNames(name, this)).
   int CompareTo(std::u16string_view name) const {
-    const std::size_t units = Units();
-    if (name.size() != units) return name.size() < units ? -1 : 1;
-    for (std::size_t i = 0; i < units; ++i) {
-      const char16_t x = UpperCase(name[i]);
-      const char16_t y = UpperCase(Unit(i));
-      if (x != y) return x < y ? -1 : 1;
-    }
-    return 0;
+    return CompareUnits(name, Units(), [this](std::size_t i) { return Unit(i); });
   }
   // Whether this entry is named `name`: CompareTo(name) == 0, mostly decided by the
   // first unit.
@@ -491,13 +495,7 @@ Fault ChainSector(FileState& f, Chain& c, std::uint64_t position, std::uint32_t&
 }
 
 int CompareNames(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const char16_t x = UpperCase(a[i]);
-    const char16_t y = UpperCase(b[i]);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return 0;
+  return CompareUnits(a, b.size(), [b](std::size_t i) { return b[i]; });
 }
 
 Fault ReadDirEntry(FileState& f, std::uint32_t index, DirEntry& entry) {
@@ -529,7 +527,6 @@ void FileState::Reset(ByteSource& from) {
   }
   miniStreamSize = 0;
   rootChild = kNoStream;
-  rootWalked = false;
   cache.resize(limits::kCachedBlocks);
   for (CachedBlock& block : cache) {
     block.index = UINT64_MAX;
@@ -579,7 +576,6 @@ Fault OpenCompoundFile(ByteSource& source, CompoundFile& file) {
 Fault FindRootStream(CompoundFile& file, std::u16string_view name, DirEntry& entry, AlsoNoted* also) {
   FileState& f = *file.state;
   if (const Fault fault = Descend(f, name, entry); fault.ok() || fault.defect == Defect::kIo) return fault;
-  f.rootWalked = true;
   // The walk looks for the name and for the names noted on its way, the name first.
   const std::size_t more = also != nullptr ? also->names.size() : 0;
   std::vector<std::u16string_view> names = {name};
@@ -605,16 +601,12 @@ Fault FindRootStream(CompoundFile& file, std::u16string_view name, DirEntry& ent
 Fault FindRootStreams(CompoundFile& file, std::span<const std::u16string_view> names, std::span<DirEntry> entries,
                       std::span<bool> found) {
   FileState& f = *file.state;
-  bool all = true;
   for (std::size_t i = 0; i < names.size(); ++i) {
     const Fault fault = Descend(f, names[i], entries[i]);
     if (fault.defect == Defect::kIo) return fault;
     found[i] = fault.ok();
-    all = all && found[i];
   }
-  if (all || !f.rootWalked) return kOk;
-  const Fault damage = WalkRootChildren(f, names, entries, found);
-  return damage.defect == Defect::kIo ? damage : kOk;
+  return kOk;
 }
 
 namespace {
