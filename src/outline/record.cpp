@@ -118,9 +118,9 @@ constexpr std::size_t kKeptStreamBytes = 64u << 10;
 // A compound file whose outline was not read: encrypted, when its directory holds what
 // only encryption leaves. Looked for only then, so that a document with an outline
 // costs nothing more.
-void CheckEncryption(cfb::CompoundFile& file, Record& record, const cfb::AlsoNoted* noted = nullptr) {
+void CheckEncryption(cfb::CompoundFile& file, Record& record, const cfb::AlsoNoted& noted) {
   cfb::Encryption encryption = cfb::Encryption::kNone;
-  if (const Fault fault = cfb::FindEncryption(file, encryption, noted); !fault.ok()) {
+  if (const Fault fault = cfb::FindEncryption(file, encryption, &noted); !fault.ok()) {
     record.detail.clear();
     return RecordFault(fault, record);
   }
@@ -141,15 +141,16 @@ void ReadCompoundFile(ByteSource& source, Record& record, ReaderState::Held& hel
       if (set.bytes.capacity() > kKeptStreamBytes) set = cfb::SetStream();
     }
   } giveBack{set};
-  // A file without the summary stream has its root's children walked in the looking;
-  // the streams encryption leaves are noted on that walk, not looked for on another.
+  // A file without the summary stream, or whose tree is out of order, has its root's
+  // children walked in the looking; the streams encryption leaves are noted on that walk,
+  // not looked for on another.
   std::array<cfb::DirEntry, cfb::kEncryptionStreams> encryptionEntries;
   std::array<bool, cfb::kEncryptionStreams> encryptionFound = {};
   cfb::AlsoNoted noted{cfb::EncryptionStreamNames(), encryptionEntries, encryptionFound};
   fault = cfb::ReadSetStream(file, FMTID_DocSummaryInformation, set, &noted);
   if (!fault.ok()) {
     RecordFault(fault, record);
-    if (record.status == Status::kNoSummary) CheckEncryption(file, record, &noted);
+    if (record.status == Status::kNoSummary) CheckEncryption(file, record, noted);
     return;
   }
 
@@ -178,7 +179,7 @@ void ReadCompoundFile(ByteSource& source, Record& record, ReaderState::Held& hel
   ClearValues(values);
   if (!outline && record.status != Status::kDamaged) {
     record.status = Status::kNoOutline;
-    CheckEncryption(file, record);
+    CheckEncryption(file, record, noted);
   }
 }
 

@@ -122,9 +122,6 @@ struct FileState {
   Chain stream;      // the chain of the stream being read
   std::uint64_t miniStreamSize = 0;
   std::uint32_t rootChild = kNoStream;
-  // A lookup among the root's children had to walk them: the tree is out of order or
-  // lacks a name looked for, so a descent alone no longer proves a name absent.
-  bool rootWalked = false;
   std::vector<CachedBlock> cache;  // header, table, directory and mini-sector blocks
   std::uint64_t useClock = 0;
   std::size_t lastBlock = 0;  // the slot used last: a chain walk reads one table block many times over

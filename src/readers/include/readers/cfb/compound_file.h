@@ -96,13 +96,11 @@ struct AlsoNoted {
 // tree.
 Fault FindRootStream(CompoundFile& file, std::u16string_view name, DirEntry& entry, AlsoNoted* also = nullptr);
 
-// Finds the streams of several names among the root storage's children: found[i] says
-// whether names[i] is there, and entries[i] is then its entry. Each name is looked for
-// by descent of the ordered tree; the children are walked (once, whatever the number of
-// names) only when an earlier lookup of this file had to walk them, since a tree that
-// is out of order, or a file without the stream most documents have, is where a
-// descent may miss a name: a cheap look for what most files lack. Damage met on the way
-// counts as absence; only a failed read is a fault.
+// Finds the streams of several names among the root storage's children, each by descent
+// of the ordered tree: found[i] says whether names[i] is there, and entries[i] is then
+// its entry. A cheap look for what most files lack; where the tree has shown itself out
+// of order (FindRootStream had to walk it), take what AlsoNoted noted on that walk
+// instead. Damage met on the way counts as absence; only a failed read is a fault.
 Fault FindRootStreams(CompoundFile& file, std::span<const std::u16string_view> names, std::span<DirEntry> entries,
                       std::span<bool> found);
 

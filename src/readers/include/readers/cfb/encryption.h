@@ -31,8 +31,9 @@ std::span<const std::u16string_view> EncryptionStreamNames();
 // Looks among the root storage's children for what encryption leaves: EncryptedPackage
 // (and EncryptionInfo), else EncryptedSummary or `encryption`. Names compare without
 // regard to case, as writers vary it. When `noted` walked the children for these names
-// already, its findings stand and no entry is read again. Damage on the way counts as
-// absence; only a failed read is a fault.
+// already (the tree was out of order, or lacked the stream looked for), its findings
+// stand and no entry is read again; otherwise each name is looked for by descent.
+// Damage on the way counts as absence; only a failed read is a fault.
 Fault FindEncryption(CompoundFile& file, Encryption& out, const AlsoNoted* noted = nullptr);
 
 // The scheme as a person names it ("agile", "standard", "extensible", "RC4 CryptoAPI"),
