@@ -160,14 +160,12 @@ bool FindEnd(const HeldBytes& tail, std::uint64_t fileSize, std::uint64_t& at, b
     if (p == nullptr) break;
     i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(p) - bytes.data());
     if (U32At(bytes, i) == kEndSignature) {
-      const std::uint64_t offset = tail.offset + i;
-      if (!exact && offset + kEndBytes + U16At(bytes, i + kEndCommentLengthAt) == fileSize) {
-        at = offset;  // the earliest that fits exactly: any later one lies in its comment
-        exact = true;
-      } else if (!exact) {
-        at = offset;  // the last, until one fits exactly
-      }
+      at = tail.offset + i;  // the last so far
       found = true;
+      if (at + kEndBytes + U16At(bytes, i + kEndCommentLengthAt) == fileSize) {
+        exact = true;  // the earliest that fits exactly: any later one lies in its comment
+        break;
+      }
     }
     ++i;
   }
