@@ -42,18 +42,18 @@ std::size_t Utf8SequenceLength(std::string_view bytes, std::size_t at) {
 
 namespace {
 
-bool AllAscii(std::string_view bytes) {
-  std::size_t at = 0;
-  for (; bytes.size() - at >= 8; at += 8) {
-    std::uint64_t w;
+// Where the run of ASCII bytes that starts at `at` ends: eight bytes are looked at a
+// time, since most names, headings and paths are ASCII from end to end.
+std::size_t AsciiUntil(std::string_view bytes, std::size_t at) {
+  for (std::uint64_t w; bytes.size() - at >= 8; at += 8) {
     std::memcpy(&w, bytes.data() + at, 8);
-    if ((w & 0x8080808080808080u) != 0) return false;
+    if ((w & 0x8080808080808080u) != 0) break;
   }
-  for (; at < bytes.size(); ++at) {
-    if (static_cast<unsigned char>(bytes[at]) >= 0x80) return false;
-  }
-  return true;
+  while (at < bytes.size() && static_cast<unsigned char>(bytes[at]) < 0x80) ++at;
+  return at;
 }
+
+bool AllAscii(std::string_view bytes) { return AsciiUntil(bytes, 0) == bytes.size(); }
 
 // Code pages whose bytes below 0x80 are ASCII, whatever surrounds them: an ASCII string
 // in one of them needs no conversion. (Not true of EBCDIC, UTF-7 or the ISO-2022 family,
@@ -67,11 +67,7 @@ bool AsciiCompatible(std::uint16_t codePage) {
 }  // namespace
 
 bool IsValidUtf8(std::string_view bytes) {
-  for (std::size_t at = 0; at < bytes.size();) {
-    if (std::uint64_t w; bytes.size() - at >= 8 && (std::memcpy(&w, bytes.data() + at, 8), w & 0x8080808080808080u) == 0) {
-      at += 8;  // eight ASCII bytes
-      continue;
-    }
+  for (std::size_t at = AsciiUntil(bytes, 0); at < bytes.size(); at = AsciiUntil(bytes, at)) {
     const std::size_t length = Utf8SequenceLength(bytes, at);
     if (length == 0) return false;
     at += length;
