@@ -36,18 +36,6 @@ namespace py = pybind11;
 
 namespace {
 
-// Records larger than this leave no storage behind in the thread that made them (as in
-// docoutline-batch's workers).
-constexpr std::size_t kKeptRecordParts = 256;
-constexpr std::size_t kKeptRecordBytes = 4u << 10;
-
-void Recycle(batch::Record& record) {
-  if (record.parts.capacity() > kKeptRecordParts || record.headings.capacity() > kKeptRecordParts ||
-      record.strings.capacity() > kKeptRecordBytes) {
-    record = batch::Record();
-  }
-}
-
 // What read() keeps from one document to the next on each Python thread: read() releases
 // the GIL, so several threads may read at once, each with its own state.
 struct ThreadReader {
@@ -103,7 +91,7 @@ py::str ReadPath(const std::string& path, const std::optional<std::string>& reco
   ThreadReader& reader = borrowed.get();
   {
     py::gil_scoped_release release;
-    Recycle(reader.record);
+    batch::KeepSmall(reader.record);
     // Looked at first: only a regular file is ever opened, never a FIFO or a device.
     batch::ReadRecord(path.c_str(), reader.record, reader.state, /*lookFirst=*/true);
   }
@@ -134,7 +122,7 @@ py::str ReadBuffer(const py::object& data, const std::optional<std::string>& rec
   ThreadReader& reader = borrowed.get();
   {
     py::gil_scoped_release release;
-    Recycle(reader.record);
+    batch::KeepSmall(reader.record);
     reader.record.Clear();
     readers::MemorySource source(view.bytes());
     outline::Read(source, reader.record, reader.state);
@@ -273,7 +261,7 @@ py::str ReadFile(const py::object& file, std::uint64_t size, const std::optional
   ThreadReader& reader = borrowed.get();
   {
     py::gil_scoped_release release;
-    Recycle(reader.record);
+    batch::KeepSmall(reader.record);
     reader.record.Clear();
     outline::Read(source, reader.record, reader.state);
   }

@@ -45,15 +45,17 @@ void ReadRecordAt(int folder, const char* name, Record& record, outline::ReaderS
   });
 }
 
-const Record& RecordMaker::Make(const Item& item, std::string& line) {
-  // A record that grew large gives its storage back rather than keep it for every
-  // document after it.
+void KeepSmall(Record& record) {
   constexpr std::size_t kKeptParts = 256;
   constexpr std::size_t kKeptBytes = 4u << 10;
-  if (record_.parts.capacity() > kKeptParts || record_.headings.capacity() > kKeptParts ||
-      record_.strings.capacity() > kKeptBytes) {
-    record_ = Record();
+  if (record.parts.capacity() > kKeptParts || record.headings.capacity() > kKeptParts ||
+      record.strings.capacity() > kKeptBytes) {
+    record = Record();
   }
+}
+
+const Record& RecordMaker::Make(const Item& item, std::string& line) {
+  KeepSmall(record_);
   if (item.known) {
     record_.Clear();
     record_.status = item.status;

@@ -23,6 +23,10 @@ void ReadRecordAt(int folder, const char* name, Record& record, outline::ReaderS
 // The same, with a state of its own.
 void ReadRecord(const char* path, Record& record);
 
+// Gives back the storage of a record that grew large, rather than keep it for every
+// document after it; an ordinary one keeps its storage for the next.
+void KeepSmall(Record& record);
+
 // Turns a run's items into their JSON lines, as every front end that reads items does:
 // one per thread, keeping its reader state and record from one item to the next.
 class RecordMaker {
